@@ -1,0 +1,32 @@
+#include "error.hpp"
+
+#include <unistd.h>
+
+#include <limits>
+#include <string>
+
+namespace quellmar {
+
+const char* const kAbsentValueMessage = "a value required by the computation is missing";
+const char* const kGenericPanicMessage = "quellmar's internal code failed during this call";
+
+void panic(std::string message) { throw Panic(std::move(message)); }
+
+void panic_index(std::size_t len, std::size_t index) {
+    panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
+          std::to_string(index));
+}
+
+void panic_absent() { panic(kAbsentValueMessage); }
+
+std::size_t max_allocation_bytes() noexcept {
+    static const std::size_t limit = [] {
+        long pages = sysconf(_SC_PHYS_PAGES);
+        long page_size = sysconf(_SC_PAGE_SIZE);
+        if (pages <= 0 || page_size <= 0) return std::numeric_limits<std::size_t>::max() / 2;
+        return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
+    }();
+    return limit;
+}
+
+}  // namespace quellmar

@@ -1,0 +1,113 @@
+// Failures as values, internal failures, and guarded allocation.
+//
+// Plain C++: the numerical routines include this header and never see a
+// Python object.  A routine returns `Expected<T>`: its result, or an `Error`
+// naming the Python exception type and carrying the message.  A violated
+// invariant inside a computation calls `panic`, which the binding layer turns
+// into `PanicException`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace quellmar {
+
+enum class ErrorType { ValueError, TypeError, RuntimeError, OverflowError };
+
+struct Error {
+    ErrorType type;
+    std::string message;
+};
+
+inline Error value_error(std::string message) { return {ErrorType::ValueError, std::move(message)}; }
+inline Error runtime_error(std::string message) { return {ErrorType::RuntimeError, std::move(message)}; }
+
+template <class T>
+class [[nodiscard]] Expected {
+public:
+    Expected(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+    Expected(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
+
+    bool ok() const noexcept { return v_.index() == 0; }
+    explicit operator bool() const noexcept { return ok(); }
+
+    T& value() & { return std::get<0>(v_); }
+    const T& value() const& { return std::get<0>(v_); }
+    T&& value() && { return std::get<0>(std::move(v_)); }
+    const Error& error() const& { return std::get<1>(v_); }
+    Error&& error() && { return std::get<1>(std::move(v_)); }
+
+private:
+    std::variant<T, Error> v_;
+};
+
+struct Unit {};
+using Status = Expected<Unit>;
+inline Status success() { return Unit{}; }
+
+// Internal failure: caught by the binding layer's guard and raised as
+// PanicException carrying `what()`.
+class Panic {
+public:
+    explicit Panic(std::string message) : message_(std::move(message)) {}
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+[[noreturn]] void panic(std::string message);
+// "index out of bounds: the len is {len} but the index is {index}"
+[[noreturn]] void panic_index(std::size_t len, std::size_t index);
+// A value the code requires is absent (for example a NaN table lookup).
+[[noreturn]] void panic_absent();
+
+extern const char* const kAbsentValueMessage;
+extern const char* const kGenericPanicMessage;
+
+// Bounds-checked element access: an index outside the vector is an internal
+// failure, never undefined behaviour.
+template <class V>
+inline auto& at(V& v, std::size_t i) {
+    if (i >= v.size()) panic_index(v.size(), i);
+    return v[i];
+}
+
+// Allocation guard.  Requests that could never be satisfied by this machine
+// (more bytes than its physical memory) fail at once with std::bad_alloc
+// instead of being granted lazily by the kernel and killing the process when
+// touched.  The binding layer turns std::bad_alloc into MemoryError.
+std::size_t max_allocation_bytes() noexcept;
+
+inline void check_allocation(std::size_t count, std::size_t elem_size) {
+    if (elem_size != 0 && count > max_allocation_bytes() / elem_size) throw std::bad_alloc();
+}
+
+// a + b for sizes; overflow is an allocation failure.
+inline std::size_t add_sizes(std::size_t a, std::size_t b) {
+    if (a > SIZE_MAX - b) throw std::bad_alloc();
+    return a + b;
+}
+inline std::size_t mul_sizes(std::size_t a, std::size_t b) {
+    if (a != 0 && b > SIZE_MAX / a) throw std::bad_alloc();
+    return a * b;
+}
+
+template <class T>
+inline void reserve_exact(std::vector<T>& v, std::size_t count) {
+    check_allocation(count, sizeof(T));
+    v.reserve(count);
+}
+
+template <class T>
+inline std::vector<T> filled(std::size_t count, const T& value) {
+    check_allocation(count, sizeof(T));
+    return std::vector<T>(count, value);
+}
+
+}  // namespace quellmar

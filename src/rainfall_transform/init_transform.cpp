@@ -1,0 +1,8 @@
+// Python-facing part of this submodule: filled in as its routines land.
+#include "submodules.hpp"
+
+namespace quellmar {
+
+void init_transform(PyObject*) {}
+
+}  // namespace quellmar

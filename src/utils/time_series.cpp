@@ -1,0 +1,72 @@
+#include "utils/time_series.hpp"
+
+#include <cmath>
+
+#include "format.hpp"
+
+namespace quellmar {
+
+double ContinuousTimeSeries::get_value_in_range(double duration) const {
+    const double max = static_cast<double>(max_duration());
+    double d = duration;
+    if (d < 0.0) d = 0.0;
+    if (d > max) d = max;
+    const double pos = d / static_cast<double>(time_step);
+    const double fl = std::floor(pos);
+    // NaN and negative positions saturate to index 0.
+    const std::size_t i = (fl >= 0.0) ? static_cast<std::size_t>(fl) : 0;
+    const std::size_t n = data.size();
+    if (n != 0 && i >= n - 1) return data[n - 1];
+    const double lo = at(data, i);
+    const double hi = at(data, i + 1);
+    return lo + (pos - static_cast<double>(i)) * (hi - lo);
+}
+
+Expected<double> ContinuousTimeSeries::get_value(double duration) const {
+    if (duration < -1e-6) {
+        return value_error("`duration` " + format_double(duration) + " is less than 0.");
+    }
+    const std::int64_t max = max_duration();
+    if (duration > static_cast<double>(max) + 1e-6) {
+        return value_error("`duration` " + format_double(duration) + " is out of range (max " +
+                           format_int(max) + ").");
+    }
+    return get_value_in_range(duration);
+}
+
+Expected<IncrementalTimeSeries> IncrementalTimeSeries::disaggregate(std::int32_t target_step) const {
+    if (target_step < 30) return value_error("target_step must be >= 30 seconds.");
+    const std::int32_t ratio = time_step / target_step;
+    if (time_step - ratio * target_step != 0) {
+        return value_error("Original time_step (" + format_int(time_step) +
+                           ") must be a multiple of target_step (" + format_int(target_step) + ").");
+    }
+    const double factor = static_cast<double>(target_step) / static_cast<double>(time_step);
+    IncrementalTimeSeries out;
+    reserve_exact(out.data, mul_sizes(data.size(), static_cast<std::size_t>(ratio)));
+    for (double v : data) {
+        const double part = factor * v;
+        out.data.insert(out.data.end(), static_cast<std::size_t>(ratio), part);
+    }
+    out.time_step = target_step;
+    out.kind = kind;
+    return out;
+}
+
+Status validate_kind(const std::string& kind) {
+    if (kind == kKindDischarge || kind == kKindRainfall || kind == kKindElevation || kind == kKindVolume) {
+        return success();
+    }
+    return value_error("kind must be one of [\"discharge\", \"rainfall\", \"elevation\", \"volume\"]; got '" +
+                       kind + "'");
+}
+
+Expected<std::int32_t> series_time_step(const Timedelta& td) {
+    auto d = to_duration(td);
+    if (!d) return std::move(d).error();
+    const std::int32_t step = truncate_to_i32_seconds(d.value());
+    if (step < 1) return value_error("time_step must be > 0");
+    return step;
+}
+
+}  // namespace quellmar

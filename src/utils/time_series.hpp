@@ -1,0 +1,61 @@
+// Uniformly spaced time series.  Plain C++.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "duration.hpp"
+#include "error.hpp"
+
+namespace quellmar {
+
+inline constexpr const char* kKindDischarge = "discharge";
+inline constexpr const char* kKindRainfall = "rainfall";
+inline constexpr const char* kKindElevation = "elevation";
+inline constexpr const char* kKindVolume = "volume";
+
+// Each value is a quantity at one point in time; point i stands at
+// i * time_step seconds.
+struct ContinuousTimeSeries {
+    std::vector<double> data;
+    std::int32_t time_step = 1;  // whole seconds, >= 1 for every series built from Python
+    std::string kind;
+
+    // (len - 1) * time_step in signed 64-bit arithmetic: -time_step when empty.
+    std::int64_t max_duration() const {
+        return (static_cast<std::int64_t>(data.size()) - 1) * static_cast<std::int64_t>(time_step);
+    }
+    std::int64_t total_duration() const { return max_duration(); }
+
+    // The value at `duration` seconds by linear interpolation, with a
+    // tolerance of 0.000001 s at both ends.
+    Expected<double> get_value(double duration) const;
+
+    // The range checks of get_value, for a caller that has established them
+    // once (whole seconds inside 0 .. max_duration).
+    double get_value_in_range(double duration) const;
+};
+
+// Each value is an amount gathered over one interval of time_step seconds.
+struct IncrementalTimeSeries {
+    std::vector<double> data;
+    std::int32_t time_step = 1;
+    std::string kind;
+
+    std::int64_t total_duration() const {
+        return static_cast<std::int64_t>(data.size()) * static_cast<std::int64_t>(time_step);
+    }
+
+    // Spreads every interval's amount evenly over the finer target_step.
+    Expected<IncrementalTimeSeries> disaggregate(std::int32_t target_step) const;
+};
+
+// Succeeds when `kind` is exactly one of the four allowed kinds.
+Status validate_kind(const std::string& kind);
+
+// The time step of a series built from Python, from its timedelta:
+// whole seconds (truncated, saturating), at least 1.
+Expected<std::int32_t> series_time_step(const Timedelta& td);
+
+}  // namespace quellmar
