@@ -42,7 +42,10 @@ std::string utf8_of(PyObject* str) {
 std::string cast_message(PyObject* obj, const char* target) {
     if (obj == nullptr || obj == Py_None) return std::string("'None' is not an instance of '") + target + "'";
     Ref qualname = Ref::check(PyType_GetQualName(Py_TYPE(obj)));
-    return "'" + utf8_of(qualname.get()) + "' object is not an instance of '" + target + "'";
+    // Built by appending: GCC 12 misreports "literal + std::string&&" (-Wrestrict).
+    std::string message = "'";
+    message.append(utf8_of(qualname.get())).append("' object is not an instance of '").append(target).append("'");
+    return message;
 }
 
 // PanicException, created at the first internal failure.

@@ -1,0 +1,265 @@
+"""Argument binding and conversion, as every callable sees it (exercised
+through the series constructors, whose parameters cover the common kinds)."""
+
+import array
+import datetime as dt
+
+import pytest
+
+import quellmar
+
+C = quellmar.utils.ContinuousTimeSeries
+I = quellmar.utils.IncrementalTimeSeries
+HOUR = dt.timedelta(hours=1)
+
+
+def data_of(value):
+    return C(value, HOUR, "discharge").data
+
+
+class TestBinding:
+    @pytest.mark.parametrize(
+        "args,kwargs,message",
+        [
+            ((), {}, "missing 3 required positional arguments: 'data', 'time_step', and 'kind'"),
+            (([1.0],), {}, "missing 2 required positional arguments: 'time_step' and 'kind'"),
+            (([1.0], HOUR), {}, "missing 1 required positional argument: 'kind'"),
+            (([1.0], HOUR, "volume", 4), {}, "takes 3 positional arguments but 4 were given"),
+            (([1.0], HOUR, "volume"), {"unit": "cfs"}, "got an unexpected keyword argument 'unit'"),
+            (([1.0], HOUR), {"data": [2.0], "kind": "volume"}, "got multiple values for argument 'data'"),
+            # keywords are examined before the positional count
+            (([1.0], HOUR, "volume", 4), {"unit": 1}, "got an unexpected keyword argument 'unit'"),
+        ],
+    )
+    def test_binding_failures(self, args, kwargs, message):
+        with pytest.raises(TypeError) as e:
+            C(*args, **kwargs)
+        assert str(e.value) == "ContinuousTimeSeries.__new__() " + message
+
+    def test_keywords_in_any_order(self):
+        s = C(kind="rainfall", data=(3, 4), time_step=HOUR)
+        assert s.data == [3.0, 4.0] and s.kind == "rainfall"
+        s = I([1.0], kind="volume", time_step=HOUR)
+        assert s.kind == "volume"
+
+    def test_method_binding_names_class_and_method(self):
+        with pytest.raises(TypeError, match=r"^IncrementalTimeSeries\.disaggregate\(\) got an unexpected keyword"):
+            I([1.0], HOUR, "rainfall").disaggregate(step=60)
+
+
+class TestVectorConversion:
+    @pytest.mark.parametrize(
+        "value,expected",
+        [
+            ([1, 2.5, True], [1.0, 2.5, 1.0]),
+            ((1, 2), [1.0, 2.0]),
+            (range(3), [0.0, 1.0, 2.0]),
+            (b"\x01\xff", [1.0, 255.0]),
+            ([], []),
+            (array.array("d", [0.1, 0.2]), [0.1, 0.2]),
+            (array.array("i", [4, 5]), [4.0, 5.0]),
+            (memoryview(array.array("d", [7.5])), [7.5]),
+            ([float("nan")], [float("nan")]),
+        ],
+    )
+    def test_accepted(self, value, expected):
+        got = data_of(value)
+        assert [repr(v) for v in got] == [repr(v) for v in expected]
+
+    @pytest.mark.parametrize(
+        "value,message",
+        [
+            ("123", "Can't extract `str` to `Vec`"),
+            (5, "'int' object is not an instance of 'Sequence'"),
+            (None, "'None' is not an instance of 'Sequence'"),
+            ({1: 2.0}, "'dict' object is not an instance of 'Sequence'"),
+            ({1.0}, "'set' object is not an instance of 'Sequence'"),
+            ((x for x in [1.0]), "'generator' object is not an instance of 'Sequence'"),
+            (iter([1.0]), "'list_iterator' object is not an instance of 'Sequence'"),
+            ([1.0, "x"], "must be real number, not str"),
+            ([None], "must be real number, not NoneType"),
+        ],
+    )
+    def test_refused(self, value, message):
+        with pytest.raises(TypeError) as e:
+            data_of(value)
+        assert str(e.value) == "argument 'data': " + message
+
+    def test_str_subclass_refused(self):
+        class Name(str):
+            pass
+
+        with pytest.raises(TypeError, match="^argument 'data': Can't extract `str` to `Vec`$"):
+            data_of(Name("12"))
+
+    def test_items_through_float_and_index(self):
+        class F:
+            def __float__(self):
+                return 2.25
+
+        class Ix:
+            def __index__(self):
+                return 7
+
+        class Sub(float):
+            pass
+
+        assert data_of([F(), Ix(), Sub(1.5)]) == [2.25, 7.0, 1.5]
+
+    def test_int_too_large_for_a_float(self):
+        with pytest.raises(OverflowError):
+            data_of([10**400])
+
+    def test_lying_or_failing_len(self):
+        class Lying:
+            def __init__(self, length):
+                self.length = length
+
+            def __len__(self):
+                if isinstance(self.length, Exception):
+                    raise self.length
+                return self.length
+
+            def __getitem__(self, i):
+                if i < 3:
+                    return float(i)
+                raise IndexError(i)
+
+        for length in (2**62, 0, 1, RuntimeError("no length")):
+            assert data_of(Lying(length)) == [0.0, 1.0, 2.0]
+
+    def test_failing_iteration_propagates(self):
+        class Broken:
+            def __len__(self):
+                return 2
+
+            def __getitem__(self, i):
+                raise KeyError("inside")
+
+        with pytest.raises(KeyError):
+            data_of(Broken())
+
+    def test_list_changed_by_an_item_is_read_like_iter(self):
+        values = [1.0, None, 3.0, 4.0]
+
+        class Shrinker:
+            def __float__(self):
+                del values[2:]
+                return 2.0
+
+        values[1] = Shrinker()
+        assert data_of(values) == [1.0, 2.0]
+
+    def test_list_subclass_iterates_its_own_way(self):
+        class Reversed(list):
+            def __iter__(self):
+                return iter(list(reversed(self)))
+
+        assert data_of(Reversed([1.0, 2.0, 3.0])) == [3.0, 2.0, 1.0]
+
+    def test_numpy_arrays(self):
+        np = pytest.importorskip("numpy")
+        base = np.array([0.5, np.nan, -np.inf, 1e300])
+        assert [repr(v) for v in data_of(base)] == [repr(float(v)) for v in base]
+        assert data_of(np.arange(4)) == [0.0, 1.0, 2.0, 3.0]
+        assert data_of(base[::2])[0] == 0.5 and len(data_of(base[::-1])) == 4
+        assert data_of(np.array([1.5], dtype=">f8")) == [1.5]
+        assert data_of(np.array([1.5], dtype=np.float32)) == [1.5]
+        assert data_of(np.zeros(0)) == []
+        with pytest.raises(TypeError, match="^argument 'data': "):
+            data_of(np.ones((2, 2)))
+
+
+class TestArgumentErrorWrapping:
+    def test_type_error_keeps_its_cause(self):
+        cause = KeyError("original")
+
+        class Bad:
+            def __float__(self):
+                raise TypeError("cannot convert") from cause
+
+        with pytest.raises(TypeError) as e:
+            data_of([Bad()])
+        assert str(e.value) == "argument 'data': cannot convert"
+        assert e.value.__cause__ is cause
+
+    def test_type_error_without_cause(self):
+        class Bad:
+            def __float__(self):
+                raise TypeError("plain")
+
+        with pytest.raises(TypeError) as e:
+            data_of([Bad()])
+        assert e.value.__cause__ is None
+
+    @pytest.mark.parametrize("exc", [ValueError("v"), ZeroDivisionError("z"), OverflowError("o")])
+    def test_other_failures_pass_unchanged(self, exc):
+        class Bad:
+            def __float__(self):
+                raise exc
+
+        with pytest.raises(type(exc)) as e:
+            data_of([Bad()])
+        assert e.value is exc
+
+    def test_type_error_subclass_passes_unchanged(self):
+        class MyTypeError(TypeError):
+            pass
+
+        class Bad:
+            def __float__(self):
+                raise MyTypeError("mine")
+
+        with pytest.raises(MyTypeError, match="^mine$"):
+            data_of([Bad()])
+
+
+class TestScalarKinds:
+    def test_timedelta_subclass_accepted(self):
+        class Step(dt.timedelta):
+            pass
+
+        assert C([1.0], Step(minutes=5), "volume").time_step == dt.timedelta(minutes=5)
+
+    @pytest.mark.parametrize("step", [3600, 3600.0, None, "1h"])
+    def test_timedelta_refused(self, step):
+        with pytest.raises(TypeError) as e:
+            C([1.0], step, "volume")
+        name = "None' is" if step is None else f"{type(step).__name__}' object is"
+        assert str(e.value) == f"argument 'time_step': '{name} not an instance of 'timedelta'"
+
+    def test_str_subclass_accepted_for_text(self):
+        class Kind(str):
+            pass
+
+        s = C([1.0], HOUR, Kind("volume"))
+        assert type(s.kind) is str and s.kind == "volume"
+
+    def test_text_without_utf8_form(self):
+        with pytest.raises(UnicodeEncodeError):
+            C([1.0], HOUR, "\ud800")
+
+    def test_bool_passes_as_index(self):
+        with pytest.raises(ValueError, match="^target_step must be >= 30 seconds.$"):
+            I([1.0], HOUR, "rainfall").disaggregate(True)
+
+
+class TestNoLeaks:
+    def test_failing_constructions(self, no_leak):
+        data = [1.0, 2.0, 3.0]
+        item = 2.5
+        step = dt.timedelta(hours=1)
+        bad_kind = "flow"
+        no_leak(lambda: C(data, step, bad_kind), data, step, bad_kind)
+        no_leak(lambda: C([item, "x"], step, "volume"), item)
+        no_leak(lambda: C(data, 3600, "volume"), data)
+        no_leak(lambda: C(data, step, "volume", 1), data, step)
+        no_leak(lambda: C(data, dt.timedelta(0), "volume"), data)
+
+    def test_successful_use(self, no_leak):
+        data = [1.0, 2.0]
+        step = dt.timedelta(hours=1)
+        s = I(data, step, "rainfall")
+        no_leak(lambda: I(data, step, "rainfall"), data, step)
+        no_leak(lambda: (s.data, s.time_step, s.kind, s.total_duration(), s.disaggregate(600)), s)
+        no_leak(lambda: s.disaggregate(7), s)
