@@ -1,8 +1,51 @@
-// Python-facing part of this submodule: filled in as its routines land.
+// The `metrics` submodule: calculate_kge.
+#include "metrics/kge.hpp"
 #include "submodules.hpp"
+#include "binding.hpp"
 
 namespace quellmar {
+namespace {
 
-void init_metrics(PyObject*) {}
+using namespace quellmar::py;
+
+PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* names[] = {"sim", "obs", "use_log"};
+    static const Signature sig{"calculate_kge", names, 2};
+    return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
+        std::vector<double> sim = a.get<std::vector<double>>(0);
+        std::vector<double> obs = a.get<std::vector<double>>(1);
+        // The default is False, not None: an explicit None is refused.
+        const bool use_log = a.raw(2) != nullptr ? a.get<bool>(2) : false;
+        return to_python(unwrap(kling_gupta_efficiency(sim, obs, use_log)));
+    });
+}
+
+PyMethodDef calculate_kge_def = {
+    "calculate_kge",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(calculate_kge)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "calculate_kge(sim, obs, use_log=False)\n--\n\n"
+    "Calculate the Kling-Gupta Efficiency (KGE) between simulated and observed series.\n\n"
+    "KGE decomposes model performance into three components, each measured against\n"
+    "a perfect score of 1:\n\n"
+    "- r: Pearson correlation (timing and shape agreement)\n"
+    "- beta = mean_sim / mean_obs (bias ratio)\n"
+    "- gamma = std_sim / std_obs (variability ratio)\n\n"
+    "The efficiency is::\n\n"
+    "    KGE = 1 - sqrt((r - 1)^2 + (beta - 1)^2 + (gamma - 1)^2)\n\n"
+    "A KGE of 1 is a perfect match; values above 0 are generally considered\n"
+    "acceptable. Setting `use_log` to True applies a log transform before computing\n"
+    "the statistics, which emphasises low-flow performance.\n\n"
+    "Arguments:\n"
+    "    sim: simulated series.\n"
+    "    obs: observed series, of the same length as `sim`.\n"
+    "    use_log: if True, transform both series with ln(x + 1e-6) first.\n\n"
+    "Raises:\n"
+    "    ValueError: if `obs` is empty or `sim` and `obs` differ in length.",
+};
+
+}  // namespace
+
+void init_metrics(PyObject* module) { py::register_function(module, &calculate_kge_def); }
 
 }  // namespace quellmar
