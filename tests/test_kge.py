@@ -1,3 +1,4 @@
+import array
 import math
 import sys
 
@@ -136,6 +137,19 @@ def test_numpy_arrays_and_lists_agree():
     assert kge(sim.astype(np.float32), obs) == kge(sim.astype(np.float32).tolist(), obs.tolist())
     logged = kge(sim, obs, True)
     assert not math.isnan(logged) and logged == kge(sim.tolist(), obs.tolist(), True)
+
+
+def test_buffers_are_read_in_place_and_released():
+    sim, obs = [0.5, 2.0, 1.5, 4.0], [1.0, 2.5, 1.0, 3.5]
+    want = kge(sim, obs)
+    a, b = array.array("d", sim), np.array(obs)
+    assert kge(a, memoryview(b)) == kge(memoryview(a), b) == want
+    assert kge(a, b, True) == kge(sim, obs, True)
+    with pytest.raises(ValueError):
+        kge(a, b[:2])
+    a.append(1.0)  # no export left behind
+    b.resize(5, refcheck=False)
+    assert kge(array.array("i", [1, 2, 3]), np.array([1.0, 2.0, 4.0])) == kge([1, 2, 3], [1, 2, 4])
 
 
 def test_reference_counts_unchanged():

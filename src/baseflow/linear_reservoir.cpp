@@ -37,9 +37,21 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
     result.total.kind = kKindDischarge;
     reserve_exact(result.flows, layers.size());
 
-    const double* rain = rainfall.data.data();
-    double* total = result.total.data.data();
-    std::vector<double> state;
+    // Everything a layer's pass needs, prepared layer by layer in visiting
+    // order, so the first failure (stability, or an impossible chain length
+    // from a setter) is the one the visiting order meets first.
+    struct Chain {
+        double fraction;
+        double c;
+        double d;
+        double* stage;
+        std::size_t stages;
+        double* out;
+    };
+    std::vector<Chain> chains;
+    reserve_exact(chains, layers.size());
+    std::vector<std::vector<double>> states;
+    reserve_exact(states, layers.size());
     for (const auto& [name, layer] : layers) {
         const double k_per_res = (static_cast<double>(layer.k_duration) / 3600.0) /
                                  static_cast<double>(layer.num_reservoir);
@@ -49,31 +61,38 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
         }
         const double c = dt / (half_dt + k_per_res);
         const double d = 1.0 - c;
-        const double fraction = layer.gw_fraction;
-
-        // Every stage of the chain starts at initial_q.  The count comes
-        // from the caller unchecked (a setter may store any count), so an
-        // impossible one is a MemoryError, not the end of the process.
-        state = filled(static_cast<std::size_t>(layer.num_reservoir), layer.initial_q);
-        double* stage = state.data();
-        const std::size_t stages = state.size();
+        // Every stage of the chain starts at initial_q.
+        states.push_back(filled(static_cast<std::size_t>(layer.num_reservoir), layer.initial_q));
 
         ContinuousTimeSeries flow;
         flow.data = filled(n, 0.0);
         flow.time_step = rainfall.time_step;
         flow.kind = kKindDischarge;
-        double* out = flow.data.data();
-
-        for (std::size_t i = 0; i < n; ++i) {
-            double q = area_factor * ((fraction * rain[i]) / dt);
-            for (std::size_t j = 0; j < stages; ++j) {
-                q = c * q + d * stage[j];
-                stage[j] = q;
-            }
-            out[i] = q;
-            total[i] = q + total[i];
-        }
+        chains.push_back({layer.gw_fraction, c, d, states.back().data(), states.back().size(), flow.data.data()});
         result.flows.emplace_back(name, std::move(flow));
+    }
+    if (chains.empty()) return result;
+
+    // The layers are independent, so all of them advance together, one time
+    // step at a time: each layer's recurrence is a chain of dependent
+    // multiply-adds, and stepping the layers side by side lets those chains
+    // overlap.  Each value is computed exactly as in a layer-by-layer pass,
+    // and the total still adds the layers in visiting order.
+    const double* rain = rainfall.data.data();
+    double* total = result.total.data.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = rain[i];
+        double sum = 0.0;
+        for (Chain& chain : chains) {
+            double q = area_factor * ((chain.fraction * r) / dt);
+            for (std::size_t j = 0; j < chain.stages; ++j) {
+                q = chain.c * q + chain.d * chain.stage[j];
+                chain.stage[j] = q;
+            }
+            chain.out[i] = q;
+            sum = q + sum;
+        }
+        total[i] = sum;
     }
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 namespace quellmar {
 
@@ -10,18 +11,25 @@ namespace {
 // Offset of the log transform and threshold of the three guards.
 constexpr double kEpsilon = 1e-6;
 
-void log_transform(std::vector<double>& values) {
-    for (double& v : values) v = std::log(v + kEpsilon);
+std::vector<double> log_transform(std::span<const double> values) {
+    std::vector<double> out;
+    reserve_exact(out, values.size());
+    for (const double v : values) out.push_back(std::log(v + kEpsilon));
+    return out;
 }
 
 }  // namespace
 
-Expected<double> kling_gupta_efficiency(std::vector<double>& sim, std::vector<double>& obs, bool use_log) {
+Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<const double> obs, bool use_log) {
     if (obs.empty()) return value_error("Observed series is empty.");
     if (sim.size() != obs.size()) return value_error("Series length mismatch.");
+    std::vector<double> log_sim;
+    std::vector<double> log_obs;
     if (use_log) {
-        log_transform(sim);
-        log_transform(obs);
+        log_sim = log_transform(sim);
+        log_obs = log_transform(obs);
+        sim = log_sim;
+        obs = log_obs;
     }
 
     const std::size_t n = obs.size();

@@ -1,7 +1,7 @@
 // Kling-Gupta efficiency.  Plain C++.
 #pragma once
 
-#include <vector>
+#include <span>
 
 #include "error.hpp"
 
@@ -9,8 +9,8 @@ namespace quellmar {
 
 // KGE = 1 - sqrt((gamma - 1)^2 + ((beta - 1)^2 + (r - 1)^2)) of `sim` against
 // `obs`, with population standard deviations.  Under `use_log` both series
-// are first replaced by ln(v + 1e-6), in place: the vectors are the call's
-// own copies.  Fails when `obs` is empty, then when the lengths differ.
-Expected<double> kling_gupta_efficiency(std::vector<double>& sim, std::vector<double>& obs, bool use_log);
+// are first transformed into new vectors of ln(v + 1e-6).  The inputs are
+// only read.  Fails when `obs` is empty, then when the lengths differ.
+Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<const double> obs, bool use_log);
 
 }  // namespace quellmar
