@@ -1,4 +1,6 @@
 // The `baseflow` submodule: run_linear_reservoir and LinearReservoir.
+#include <type_traits>
+
 #include "baseflow/linear_reservoir.hpp"
 #include "submodules.hpp"
 #include "utils/py_utils.hpp"
