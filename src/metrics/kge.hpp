@@ -1,0 +1,16 @@
+// Kling-Gupta efficiency.  Plain C++.
+#pragma once
+
+#include <span>
+
+#include "error.hpp"
+
+namespace quellmar {
+
+// KGE = 1 - sqrt((gamma - 1)^2 + ((beta - 1)^2 + (r - 1)^2)) of `sim` against
+// `obs`, with population standard deviations.  Under `use_log` both series
+// are first transformed into new vectors of ln(v + 1e-6).  The inputs are
+// only read.  Fails when `obs` is empty, then when the lengths differ.
+Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<const double> obs, bool use_log);
+
+}  // namespace quellmar

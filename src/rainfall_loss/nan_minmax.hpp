@@ -1,0 +1,22 @@
+// Minimum and maximum that ignore a NaN operand.  Plain C++.
+//
+// std::min/std::max return their first operand whenever a comparison with a
+// NaN is false, so a NaN on the left survives; std::fmin/std::fmax leave the
+// choice between -0 and +0 open.  These helpers fix both: a NaN operand is
+// ignored (NaN only when both are NaN) and, on a tie, the first operand is
+// returned (so nan_min(-0.0, 0.0) is -0.0 and nan_min(0.0, -0.0) is 0.0).
+#pragma once
+
+namespace quellmar {
+
+inline double nan_min(double a, double b) {
+    if (a != a) return b;
+    return b < a ? b : a;
+}
+
+inline double nan_max(double a, double b) {
+    if (a != a) return b;
+    return b > a ? b : a;
+}
+
+}  // namespace quellmar

@@ -1,0 +1,168 @@
+import array
+import math
+import sys
+
+import numpy as np
+import pytest
+
+import quellmar
+
+kge = quellmar.metrics.calculate_kge
+EPS = 1e-6
+
+
+def reference(sim, obs, use_log=False):
+    """The efficiency with every sum accumulated left to right."""
+    if use_log:
+        sim = [math.log(v + EPS) for v in sim]
+        obs = [math.log(v + EPS) for v in obs]
+    n = float(len(obs))
+    ss = so = 0.0
+    for s, o in zip(sim, obs):
+        ss = ss + s
+        so = so + o
+    ms, mo = ss / n, so / n
+    sss = soo = sso = 0.0
+    for s, o in zip(sim, obs):
+        ds, do = s - ms, o - mo
+        sss = sss + ds * ds
+        soo = soo + do * do
+        sso = sso + ds * do
+    q = math.sqrt(soo * sss)
+    corr = 1.0 if q < EPS else (sso / q - 1.0) * (sso / q - 1.0)
+    std_s, std_o = math.sqrt(sss / n), math.sqrt(soo / n)
+    if abs(mo) < EPS:
+        mo = EPS
+    if std_o < EPS:
+        std_o = EPS
+    beta, gamma = ms / mo, std_s / std_o
+    return 1.0 - math.sqrt((gamma - 1.0) * (gamma - 1.0) + ((beta - 1.0) * (beta - 1.0) + corr))
+
+
+def test_worked_example():
+    assert round(kge([1, 2, 3], [1, 2, 4]), 6) == 0.625838
+    assert round(kge([1, 2, 3], [1, 2, 4], use_log=True), 6) == 0.757774
+    assert kge([1, 2, 3], [1, 2, 4]) == reference([1, 2, 3], [1, 2, 4])
+    assert kge([1, 2, 3], [1, 2, 4], True) == reference([1, 2, 3], [1, 2, 4], True)
+    assert kge(obs=[1, 2, 4], sim=[1, 2, 3]) == kge([1, 2, 3], [1, 2, 4], False)
+
+
+def test_sums_are_strictly_left_to_right():
+    # cancellation makes the sequential sums differ from exact or pairwise ones
+    sim = [1e16, 1.0, -1e16, 1.0, 3.0, 0.5] * 3
+    obs = [2.0, 1e15, 0.25, -1e15, 1.0, 7.0] * 3
+    assert kge(sim, obs) == reference(sim, obs)
+    running = 0.0
+    for v in sim:
+        running = running + v
+    assert math.fsum(sim) != running  # the data does tell the orders apart
+
+
+@pytest.mark.parametrize(
+    "sim, obs, want",
+    [
+        ([5.0, 5.0, 5.0], [5.0, 5.0, 5.0], 1 - math.sqrt(2)),  # constant obs: std_o = eps, r term 1
+        ([3.0], [2.0], 1 - math.sqrt(1.0 + (0.25 + 1.0))),  # a single pair
+    ],
+)
+def test_degenerate_series(sim, obs, want):
+    assert kge(sim, obs) == want
+
+
+@pytest.mark.parametrize(
+    "sim, obs",
+    [
+        ([1.0, 2.0], [-1.0, 1.0]),  # zero mean: divided by +eps
+        ([1.0, 2.0], [-3e-7, -1e-7]),  # small negative mean: +eps as well
+        ([1.0, 1.0], [-1e-6, -1e-6]),  # exactly -eps is kept (strict guard)
+        ([1.0, 4.0, 2.0], [1.0, 1.0 + 1e-7, 1.0]),  # tiny std_o
+        ([0.3, 1.7, 2.2, 9.0], [0.5, 1.5, 2.5, 8.0]),
+    ],
+)
+def test_guards(sim, obs):
+    assert kge(sim, obs) == reference(sim, obs)
+
+
+def test_mean_guard_is_strict():
+    # a mean of exactly -eps is not replaced: beta = 1 / -1e-6
+    assert kge([1.0, 1.0], [-1e-6, -1e-6]) == 1.0 - math.sqrt(1.0 + ((-1e6 - 1.0) ** 2 + 1.0))
+
+
+def test_identical_series_score_one():
+    obs = [0.5, 3.0, 2.0, 7.5, 1.25]
+    assert kge(obs, obs) == pytest.approx(1.0, abs=1e-12)
+
+
+def test_log_transform():
+    assert kge([0.0, 1.0], [1.0, 2.0], True) == reference([0.0, 1.0], [1.0, 2.0], True)
+    assert math.isnan(kge([-1.0, 1.0], [1.0, 2.0], True))
+    assert math.isnan(kge([float("nan"), 1.0], [1.0, 2.0]))
+
+
+@pytest.mark.parametrize(
+    "args, exc, message",
+    [
+        (([], []), ValueError, "Observed series is empty."),
+        (([1.0], []), ValueError, "Observed series is empty."),
+        (([], [1.0]), ValueError, "Series length mismatch."),
+        (([1.0, 2.0], [1.0], True), ValueError, "Series length mismatch."),
+        (("ab", []), TypeError, "argument 'sim': Can't extract `str` to `Vec`"),
+        (([1.0], 5), TypeError, "argument 'obs': 'int' object is not an instance of 'Sequence'"),
+        ((None, [1.0]), TypeError, "argument 'sim': 'None' is not an instance of 'Sequence'"),
+        (([1.0], ["x"]), TypeError, "argument 'obs': must be real number, not str"),
+        (([1.0], [1.0], 1), TypeError, "argument 'use_log': 'int' object is not an instance of 'bool'"),
+        (([1.0], [1.0], None), TypeError, "argument 'use_log': 'None' is not an instance of 'bool'"),
+        (([], [], None), TypeError, "argument 'use_log': 'None' is not an instance of 'bool'"),
+    ],
+)
+def test_failures(args, exc, message):
+    with pytest.raises(exc) as info:
+        kge(*args)
+    assert str(info.value) == message
+
+
+def test_default_and_numpy_bool():
+    sim, obs = [1.0, 2.5, 2.0], [1.5, 2.0, 3.0]
+    assert kge(sim, obs) == kge(sim, obs, False) == kge(sim, obs, np.bool_(False))
+    assert kge(sim, obs, np.bool_(True)) == kge(sim, obs, True)
+
+
+def test_numpy_arrays_and_lists_agree():
+    rng = np.random.default_rng(7)
+    obs = rng.gamma(2.0, 3.0, 2001)
+    sim = np.abs(obs * 0.9 + rng.normal(0, 0.5, obs.size))
+    want = kge(sim.tolist(), obs.tolist())
+    assert want == reference(sim.tolist(), obs.tolist())
+    assert kge(sim, obs) == want
+    assert kge(tuple(sim), np.ascontiguousarray(obs)) == want
+    wide = np.repeat(sim, 2)[::2]  # strided view: read item by item
+    assert kge(wide, obs) == want
+    assert kge(sim.astype(np.float32), obs) == kge(sim.astype(np.float32).tolist(), obs.tolist())
+    logged = kge(sim, obs, True)
+    assert not math.isnan(logged) and logged == kge(sim.tolist(), obs.tolist(), True)
+
+
+def test_buffers_are_read_in_place_and_released():
+    sim, obs = [0.5, 2.0, 1.5, 4.0], [1.0, 2.5, 1.0, 3.5]
+    want = kge(sim, obs)
+    a, b = array.array("d", sim), np.array(obs)
+    assert kge(a, memoryview(b)) == kge(memoryview(a), b) == want
+    assert kge(a, b, True) == kge(sim, obs, True)
+    with pytest.raises(ValueError):
+        kge(a, b[:2])
+    a.append(1.0)  # no export left behind
+    b.resize(5, refcheck=False)
+    assert kge(array.array("i", [1, 2, 3]), np.array([1.0, 2.0, 4.0])) == kge([1, 2, 3], [1, 2, 4])
+
+
+def test_reference_counts_unchanged():
+    sim, obs, arr = [1.0, 2.0, 3.0], [1.0, 2.0, 4.0], np.arange(3.0)
+    before = [sys.getrefcount(o) for o in (sim, obs, arr)]
+    for _ in range(300):
+        kge(sim, obs)
+        kge(arr, obs, True)
+        with pytest.raises(ValueError):
+            kge(sim, [])
+        with pytest.raises(TypeError):
+            kge(arr, obs, 1)
+    assert [sys.getrefcount(o) for o in (sim, obs, arr)] == before
