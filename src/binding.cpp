@@ -242,32 +242,47 @@ std::vector<double> vector_from_tuple(PyObject* tuple) {
     return out;
 }
 
+}  // namespace
+
 // numpy arrays, array.array and memoryview objects that expose a one-
-// dimensional, C-contiguous buffer of native doubles: copied in one step,
-// giving the same vector that iteration would.  Returns false to fall back.
-bool vector_from_buffer(PyObject* obj, std::vector<double>& out) {
+// dimensional, C-contiguous buffer of native doubles.  Only these exact types
+// are asked for a buffer, so no Python-level __buffer__ ever runs.
+bool get_double_buffer(PyObject* obj, Py_buffer& view) {
     const char* tp_name = Py_TYPE(obj)->tp_name;
     if (!PyMemoryView_Check(obj) && std::strcmp(tp_name, "numpy.ndarray") != 0 &&
         std::strcmp(tp_name, "array.array") != 0) {
         return false;
     }
-    Py_buffer view;
     if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0) {
         PyErr_Clear();
         return false;
     }
+    const char* format = view.format;
+    const bool native_double = format != nullptr && (std::strcmp(format, "d") == 0 ||
+                                                     std::strcmp(format, "@d") == 0 ||
+                                                     std::strcmp(format, "=d") == 0);
+    if (view.ndim != 1 || view.itemsize != sizeof(double) || !native_double) {
+        PyBuffer_Release(&view);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Such a buffer is copied in one step, giving the same vector that iteration
+// would.  Returns false to fall back to iteration.
+bool vector_from_buffer(PyObject* obj, std::vector<double>& out) {
+    Py_buffer view;
+    if (!get_double_buffer(obj, view)) return false;
     struct Release {
         Py_buffer* v;
         ~Release() { PyBuffer_Release(v); }
     } release{&view};
-    const bool native_double = view.format != nullptr &&
-                               (std::strcmp(view.format, "d") == 0 || std::strcmp(view.format, "@d") == 0 ||
-                                std::strcmp(view.format, "=d") == 0);
-    if (view.ndim != 1 || view.itemsize != sizeof(double) || !native_double) return false;
     const std::size_t n = static_cast<std::size_t>(view.len) / sizeof(double);
     check_allocation(n, sizeof(double));
-    out.resize(n);
-    if (n != 0) std::memcpy(out.data(), view.buf, n * sizeof(double));
+    const double* first = static_cast<const double*>(view.buf);
+    out.assign(first, first + n);
     return true;
 }
 
@@ -306,6 +321,28 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* obj) {
         out.push_back(item_as_double(item.get()));
     }
     return out;
+}
+
+DoubleView From<DoubleView>::convert(PyObject* obj) {
+    DoubleView out;
+    if (get_double_buffer(obj, out.view_)) {
+        out.has_view_ = true;
+        out.values_ = std::span<const double>(static_cast<const double*>(out.view_.buf),
+                                              static_cast<std::size_t>(out.view_.len) / sizeof(double));
+    } else {
+        out.owned_ = From<std::vector<double>>::convert(obj);
+        out.values_ = out.owned_;
+    }
+    return out;
+}
+
+DoubleView::DoubleView(DoubleView&& o) noexcept
+    : owned_(std::move(o.owned_)), view_(o.view_), has_view_(std::exchange(o.has_view_, false)) {
+    values_ = has_view_ ? o.values_ : std::span<const double>(owned_);
+}
+
+DoubleView::~DoubleView() {
+    if (has_view_) PyBuffer_Release(&view_);
 }
 
 PyObject* To<std::vector<double>>::convert(const std::vector<double>& v) {

@@ -266,6 +266,11 @@ Instance<T>* instance_of(PyObject* obj) {
 template <class T, class = void>
 struct From;
 
+// Holds `view` on a one-dimensional, C-contiguous buffer of native doubles
+// offered by a numpy array, array.array or memoryview; false (nothing held,
+// no error set) for anything else.
+bool get_double_buffer(PyObject* obj, Py_buffer& view);
+
 template <>
 struct From<double> {
     static double convert(PyObject* obj) {
@@ -279,6 +284,37 @@ struct From<double> {
 template <>
 struct From<std::vector<double>> {
     static std::vector<double> convert(PyObject* obj);
+};
+
+// The values of a sequence argument, for a routine that only reads them.  A
+// one-dimensional, C-contiguous buffer of native doubles (a float64 numpy
+// array, an array.array of doubles, a memoryview of either) is read in place:
+// its buffer is held until the view is destroyed, so it can be neither resized
+// nor freed, and the values are exactly those a copy would hold.  Everything
+// else goes through the vector conversion, with its checks and messages.
+// Do not read a view while the interpreter lock is released.
+class DoubleView {
+public:
+    DoubleView() = default;
+    DoubleView(const DoubleView&) = delete;
+    DoubleView& operator=(const DoubleView&) = delete;
+    DoubleView& operator=(DoubleView&&) = delete;
+    DoubleView(DoubleView&& o) noexcept;
+    ~DoubleView();
+
+    std::span<const double> values() const { return values_; }
+
+private:
+    friend struct From<DoubleView>;
+    std::vector<double> owned_;
+    Py_buffer view_{};
+    bool has_view_ = false;
+    std::span<const double> values_;
+};
+
+template <>
+struct From<DoubleView> {
+    static DoubleView convert(PyObject* obj);
 };
 
 template <>
@@ -392,6 +428,9 @@ public:
 
     // The bound argument, borrowed; nullptr when an optional one was not given.
     PyObject* raw(std::size_t i) const { return values_[i]; }
+    // Given and not None: only for parameters whose default is None.  A
+    // parameter with another default (False, 1) refuses an explicit None, so
+    // test raw(i) != nullptr for those.
     bool given(std::size_t i) const { return values_[i] != nullptr && values_[i] != Py_None; }
 
     // Converts argument i, naming it in a TypeError.
@@ -496,11 +535,11 @@ struct To<T, std::void_t<decltype(PyClass<T>::info())>> {
 };
 template <class V>
 struct To<NamedMap<V>> {
-    static PyObject* convert(const NamedMap<V>& m) {
+    static PyObject* convert(NamedMap<V> m) {
         Ref d = Ref::check(PyDict_New());
-        for (const auto& [name, value] : m) {
+        for (auto& [name, value] : m) {
             Ref key = Ref::check(To<std::string>::convert(name));
-            Ref val = Ref::steal(To<V>::convert(value));
+            Ref val = Ref::steal(To<V>::convert(std::move(value)));
             if (PyDict_SetItem(d.get(), key.get(), val.get()) < 0) fail();
         }
         return d.release();

@@ -54,19 +54,6 @@ PyGetSetDef linear_reservoir_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// (total, flows): the flows dictionary keyed in the caller's layer order.
-// The series are moved into their Python objects, not copied.
-PyObject* baseflow_to_python(BaseflowResult&& result) {
-    Ref total = Ref::steal(to_python(std::move(result.total)));
-    Ref flows = Ref::check(PyDict_New());
-    for (auto& [name, series] : result.flows) {
-        Ref key = Ref::steal(to_python(name));
-        Ref value = Ref::steal(to_python(std::move(series)));
-        if (PyDict_SetItem(flows.get(), key.get(), value.get()) < 0) fail();
-    }
-    return Ref::check(PyTuple_Pack(2, total.get(), flows.get())).release();
-}
-
 PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr const char* names[] = {"basin_area", "rainfall", "reservoirs"};
     static const Signature sig{"run_linear_reservoir", names, 3};
@@ -74,7 +61,9 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
         const double basin_area = a.get<double>(0);
         const IncrementalTimeSeries rainfall = a.get<IncrementalTimeSeries>(1);
         const NamedLayers layers = a.get<NamedMap<LinearReservoir>>(2);
-        return baseflow_to_python(unwrap(linear_reservoir_baseflow(basin_area, rainfall, layers)));
+        BaseflowResult result = unwrap(linear_reservoir_baseflow(basin_area, rainfall, layers));
+        // (total, flows), the flows dictionary keyed in the caller's layer order.
+        return to_python(std::make_pair(std::move(result.total), std::move(result.flows)));
     });
 }
 
