@@ -114,6 +114,29 @@ int guard_status(F&& body) noexcept {
     }
 }
 
+// Releases the interpreter lock (detaches the thread on free-threaded builds)
+// for pure C++ work on owned values, and takes it back on every path,
+// exceptions included.  Nothing inside may touch a Python object, raise a
+// Python exception or read a DoubleView.
+class AllowThreads {
+public:
+    AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
+    AllowThreads(const AllowThreads&) = delete;
+    AllowThreads& operator=(const AllowThreads&) = delete;
+    ~AllowThreads() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+// Runs `work` without the interpreter lock when `long_enough`, else as is.
+template <class Work>
+decltype(auto) maybe_without_gil(bool long_enough, Work&& work) {
+    if (!long_enough) return work();
+    AllowThreads released;
+    return work();
+}
+
 // ---------------------------------------------------------------------------
 // Once-per-process state
 
