@@ -41,7 +41,10 @@ Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inf
     // The grid runs over every second from one inflow step to the last point
     // of the inflow; it is empty for n < 2.
     const std::int64_t first = ts;
-    const std::int64_t last = n >= 2 ? static_cast<std::int64_t>(n - 1) * ts : first - 1;
+    std::int64_t last = first - 1;
+    if (n >= 2 && __builtin_mul_overflow(static_cast<std::int64_t>(n - 1), ts, &last)) {
+        panic("attempt to multiply with overflow");
+    }
     std::int64_t next_record = first;  // the next multiple of ts on the grid
 
     for (std::int64_t t = first; t <= last; t += dt) {
