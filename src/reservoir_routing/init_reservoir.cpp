@@ -1,8 +1,93 @@
-// Python-facing part of this submodule: filled in as its routines land.
+// The `reservoir` submodule: the `reservoir_utils` submodule with the rating
+// curves and outlets, run_level_pool_routing and its LevelPoolResult.
+#include "reservoir_routing/level_pool.hpp"
+#include "reservoir_routing/reservoir_utils/py_reservoir_utils.hpp"
 #include "submodules.hpp"
+#include "utils/py_utils.hpp"
 
 namespace quellmar {
 
-void init_reservoir(PyObject*) {}
+namespace py {
+
+template <>
+struct PyClass<LevelPoolResult> {
+    static const ClassInfo& info();
+};
+
+}  // namespace py
+
+namespace {
+
+using namespace quellmar::py;
+
+PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* names[] = {"inflow", "initial_elevation", "elevation_storage", "discharge_info"};
+    static const Signature sig{"run_level_pool_routing", names, 4};
+    return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
+        const ContinuousTimeSeries inflow = a.get<ContinuousTimeSeries>(0);
+        const double initial_elevation = a.get<double>(1);
+        const ElevationStorage curve = a.get<ElevationStorage>(2);
+        const OutletMap outlets = a.get<NamedMap<DischargeInfo>>(3);
+        return to_python(unwrap(run_level_pool_routing(inflow, initial_elevation, curve, outlets)));
+    });
+}
+
+PyMethodDef run_level_pool_def = {
+    "run_level_pool_routing",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(run_level_pool)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "run_level_pool_routing(inflow, initial_elevation, elevation_storage, discharge_info)\n--\n\n"
+    "Level pool (modified Puls) routing of an inflow hydrograph through a reservoir.\n\n"
+    "Integrates the mass balance ``dS/dt = I - O`` with a one-second step over the\n"
+    "duration of the inflow hydrograph. The outlets in ``discharge_info`` (a dict\n"
+    "from outlet name to outlet object) are evaluated at the elevation reached at\n"
+    "the start of each step. Output series are recorded at the inflow's own time\n"
+    "step.\n\n"
+    "Raises ValueError when an outlet's discharge calculation fails or when the\n"
+    "initial elevation lies outside the range of the elevation-storage curve.",
+};
+
+template <auto Field>
+PyObject* result_getter(PyObject* self, void* closure) {
+    return getter<LevelPoolResult, [](const LevelPoolResult& r) -> const auto& { return r.*Field; }>(self, closure);
+}
+
+PyGetSetDef level_pool_result_getset[] = {
+    {"reservoir_storage", result_getter<&LevelPoolResult::reservoir_storage>, nullptr,
+     "Reservoir storage volume at each output time step.", nullptr},
+    {"reservoir_elevation", result_getter<&LevelPoolResult::reservoir_elevation>, nullptr,
+     "Water surface elevation at each output time step.", nullptr},
+    {"reservoir_total_outflow", result_getter<&LevelPoolResult::reservoir_total_outflow>, nullptr,
+     "Combined outflow from all outlets at each output time step.", nullptr},
+    {"reservoir_individual_outflows", result_getter<&LevelPoolResult::reservoir_individual_outflows>, nullptr,
+     "Per-outlet outflow time series keyed by outlet name.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+namespace py {
+
+const ClassInfo& PyClass<LevelPoolResult>::info() {
+    static const ClassInfo info{
+        "builtins.LevelPoolResult",
+        "Results of a level pool routing simulation.",
+        Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        nullptr,
+        level_pool_result_getset,
+        nullptr,
+    };
+    return info;
+}
+
+}  // namespace py
+
+void init_reservoir(PyObject* module) {
+    py::Ref utils = py::Ref::check(PyModule_New("reservoir_utils"));
+    init_reservoir_utils(utils.get());
+    py::register_submodule(module, utils.get());
+    py::register_function(module, &run_level_pool_def);
+    py::register_class<LevelPoolResult>(module);
+}
 
 }  // namespace quellmar

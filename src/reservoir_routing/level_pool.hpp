@@ -1,0 +1,35 @@
+// Level pool (modified Puls) routing of a hydrograph through a reservoir.
+// Plain C++.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "error.hpp"
+#include "reservoir_routing/reservoir_utils/discharge_info.hpp"
+#include "reservoir_routing/reservoir_utils/elevation_storage.hpp"
+#include "utils/time_series.hpp"
+
+namespace quellmar {
+
+// Per-outlet outflow series, keyed by outlet name in the order of the outlets.
+using NamedSeries = std::vector<std::pair<std::string, ContinuousTimeSeries>>;
+
+struct LevelPoolResult {
+    ContinuousTimeSeries reservoir_storage;        // kind "volume"
+    ContinuousTimeSeries reservoir_elevation;      // kind "elevation"
+    ContinuousTimeSeries reservoir_total_outflow;  // kind "discharge"
+    NamedSeries reservoir_individual_outflows;     // kind "discharge" each
+};
+
+// Integrates dS/dt = I - O with an explicit one-second step from one inflow
+// step to the end of the inflow, recording at every multiple of the inflow's
+// time step.  Outlets are visited in the order of `outlets`.  With n inflow
+// values every series holds n - 1 values (n >= 2); a one-value inflow gives
+// the initial state alone; an empty inflow is an internal failure.
+Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inflow, double initial_elevation,
+                                                 const ElevationStorage& elevation_storage,
+                                                 const OutletMap& outlets);
+
+}  // namespace quellmar

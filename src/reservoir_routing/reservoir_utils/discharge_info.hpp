@@ -1,0 +1,34 @@
+// The tagged union of the four outlet kinds, and the named outlets of a
+// reservoir.  Plain C++.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "reservoir_routing/reservoir_utils/constant_discharge.hpp"
+#include "reservoir_routing/reservoir_utils/controlled_discharge.hpp"
+#include "reservoir_routing/reservoir_utils/specified_discharge.hpp"
+#include "reservoir_routing/reservoir_utils/uncontrolled_discharge.hpp"
+
+namespace quellmar {
+
+// One outlet of any kind; the variants are declared in this order:
+// Uncontrolled, Controlled, Specified, Constant.  Each holds its own copy of
+// the outlet record.  A query is forwarded to the held variant.
+struct DischargeInfo {
+    std::variant<UnControlledDischargeInfo, ControlledDischargeInfo, SpecifiedDischargeInfo, ConstantDischargeInfo>
+        outlet;
+
+    Expected<double> get_discharge(const DischargeQuery& query) const {
+        return std::visit([&](const auto& o) { return o.get_discharge(query); }, outlet);
+    }
+};
+
+static_assert(DischargeSource<DischargeInfo>);
+
+// Named outlets in the caller's order; names are unique.
+using OutletMap = std::vector<std::pair<std::string, DischargeInfo>>;
+
+}  // namespace quellmar

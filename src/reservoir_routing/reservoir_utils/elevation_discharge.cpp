@@ -1,0 +1,23 @@
+#include "reservoir_routing/reservoir_utils/elevation_discharge.hpp"
+
+#include "reservoir_routing/reservoir_utils/curve_checks.hpp"
+
+namespace quellmar {
+
+Expected<ElevationDischarge> ElevationDischarge::create(std::vector<double> elevation, std::vector<double> discharge) {
+    if (elevation.size() != discharge.size()) {
+        return value_error("`elevation` and `discharge` must have the same length");
+    }
+    if (elevation.size() < 2) {
+        return value_error("`elevation` and `discharge` each must have at least 2 elements.");
+    }
+    if (!curve_checks::strictly_increasing(elevation)) {
+        return value_error("`elevation` must must be sorted and can't have duplicates");
+    }
+    if (!curve_checks::non_decreasing(discharge)) {
+        return value_error("`discharge` must must be sorted");
+    }
+    return ElevationDischarge(std::move(elevation), std::move(discharge));
+}
+
+}  // namespace quellmar

@@ -1,0 +1,339 @@
+"""Level pool routing: worked examples, exact operation order, failures,
+reproducibility, ownership and reference counts."""
+import importlib.machinery
+import importlib.util
+import math
+import sys
+from datetime import timedelta
+
+import pytest
+
+import quellmar
+
+res_mod = quellmar.reservoir
+ru = res_mod.reservoir_utils
+run = res_mod.run_level_pool_routing
+CTS = quellmar.utils.ContinuousTimeSeries
+
+CURVE = ru.ElevationStorage([0, 10], [0, 1000])
+
+
+def series(data, step, kind="discharge"):
+    return CTS(data, timedelta(seconds=step), kind)
+
+
+def flows(result):
+    return {k: v.data for k, v in result.reservoir_individual_outflows.items()}
+
+
+def raises_panic(fn, *args):
+    with pytest.raises(BaseException) as info:
+        fn(*args)
+    assert type(info.value).__name__ == "PanicException"
+    return str(info.value)
+
+
+# --- worked examples --------------------------------------------------------------
+
+@pytest.mark.parametrize(
+    "inflow, step, outlets, storage, elevation, total",
+    [
+        ([10, 10, 10], 2, {}, [100, 120], [1, 1.2], [0, 0]),
+        ([10, 10, 10], 2, {"c": ru.ConstantDischargeInfo(5)}, [100, 110], [1, 1.1], [5, 5]),
+        ([0, 10, 20], 2, {}, [100, 125], [1, 1.25], [0, 0]),
+        ([0, 0, 0], 1, {"c": ru.ConstantDischargeInfo(60)}, [100, 40], [1, 0.4], [60, 60]),
+        ([0, 0, 0], 1, {"c": ru.ConstantDischargeInfo(150)}, [100, 0], [1, 0], [150, 150]),
+        ([7], 3600, {"c": ru.ConstantDischargeInfo(150)}, [100], [1], []),
+        ([math.nan, 0, 0], 1, {}, [100, 0], [1, 0], [0, 0]),
+        ([0, 0, 0], 1, {"c": ru.ConstantDischargeInfo(math.nan)}, [100, 0], [1, 0], [math.nan, math.nan]),
+    ],
+)
+def test_worked_examples(inflow, step, outlets, storage, elevation, total):
+    r = run(series(inflow, step), 1, CURVE, outlets)
+    assert r.reservoir_storage.data == storage
+    assert r.reservoir_elevation.data == elevation
+    assert [("nan" if math.isnan(q) else q) for q in r.reservoir_total_outflow.data] == \
+        [("nan" if math.isnan(q) else q) for q in total]
+    if len(inflow) < 2:
+        assert r.reservoir_individual_outflows == {}
+    else:
+        assert list(r.reservoir_individual_outflows) == list(outlets)
+    if "c" in outlets and len(inflow) >= 2 and not math.isnan(total[0]):
+        assert flows(r) == {"c": total}
+
+
+def test_result_series_kinds_steps_and_copies():
+    class MySeries(CTS):
+        pass
+
+    r = run(MySeries([10, 10, 10], timedelta(seconds=2), "rainfall"), 1, CURVE, {"c": ru.ConstantDischargeInfo(5)})
+    kinds = [(r.reservoir_storage, "volume"), (r.reservoir_elevation, "elevation"),
+             (r.reservoir_total_outflow, "discharge"), (r.reservoir_individual_outflows["c"], "discharge")]
+    for s, kind in kinds:
+        assert type(s) is CTS and s.kind == kind and s.time_step == timedelta(seconds=2)
+    assert r.reservoir_storage is not r.reservoir_storage
+    d1, d2 = r.reservoir_individual_outflows, r.reservoir_individual_outflows
+    assert d1 is not d2 and d1["c"] is not d2["c"]
+    with pytest.raises(TypeError):
+        res_mod.LevelPoolResult()
+    with pytest.raises(AttributeError):
+        r.reservoir_storage = None
+
+
+# --- failures -----------------------------------------------------------------
+
+def test_storage_leaves_the_curve():
+    r = run(series([100, 100], 60), 1, CURVE, {})
+    assert r.reservoir_storage.data == [100.0]
+    with pytest.raises(ValueError) as info:
+        run(series([100, 100, 100], 60), 1, CURVE, {})
+    assert str(info.value) == "`storage` 1100 is outside the range of the elevation-storage curve."
+    # nine one-second steps after the first grid time reach the closed end exactly
+    r = run(series([100] * 11, 1), 1, CURVE, {})
+    assert r.reservoir_storage.data[-1] == 1000 and r.reservoir_elevation.data[-1] == 10
+
+
+def test_floor_below_a_raised_curve():
+    raised = ru.ElevationStorage([0, 10], [50, 1000])
+    with pytest.raises(ValueError) as info:
+        run(series([0, 0, 0], 1), 1, raised, {"c": ru.ConstantDischargeInfo(150)})
+    assert str(info.value) == "`storage` 0 is outside the range of the elevation-storage curve."
+
+
+@pytest.mark.parametrize(
+    "inflow, initial, curve, exc, message",
+    [
+        ([1, 1], 11, CURVE, ValueError, "`elevation` 11 is outside the range of the elevation-storage curve."),
+        ([], 11, CURVE, ValueError, "`elevation` 11 is outside the range of the elevation-storage curve."),
+        ([], 1, CURVE, None, "index out of bounds: the len is 0 but the index is 0"),
+        ([1, 1], math.nan, CURVE, None, None),
+        ([1, 1], 1, ru.ElevationStorage([1], [2]), None, "x_values and y_values each must have at least 2 elements."),
+        ([], 1, ru.ElevationStorage([], []), None, "x_values and y_values each must have at least 2 elements."),
+    ],
+)
+def test_failures_before_routing(inflow, initial, curve, exc, message):
+    args = (series(inflow, 3600), initial, curve, {"c": ru.ConstantDischargeInfo(1)})
+    if exc is None:
+        text = raises_panic(run, *args)
+        if message is not None:
+            assert text == message
+    else:
+        with pytest.raises(exc) as info:
+            run(*args)
+        assert str(info.value) == message
+
+
+def test_outlet_failure_ends_the_run():
+    spec = ru.SpecifiedDischargeInfo(series([5, 5], 3600))
+    # the series ends at 3600 s; the inflow runs to 7200 s
+    with pytest.raises(ValueError) as info:
+        run(series([0, 0, 0], 3600), 1, CURVE, {"s": spec})
+    assert str(info.value) == "simulation duration 3601s exceeds the specified discharge series length (3600s)."
+    spill = ru.UnControlledDischargeInfo(ru.ElevationDischarge([0, 1.05], [0, 1]))
+    with pytest.raises(ValueError) as info:
+        run(series([100, 100, 100], 60), 1, CURVE, {"u": spill})
+    # at 61 s the spill releases its rate at elevation 1 and the storage jumps past the curve's top
+    q = 0.0 + ((1.0 - 0.0) / (1.05 - 0.0)) * (1.0 - 0.0)
+    s = (100.0 + (100.0 + 100.0) * 0.5 * 1.0) - q * 1.0
+    e = 0.0 + ((s - 0.0) / (1000.0 - 0.0)) * (10.0 - 0.0)
+    assert str(info.value) == f"elevation {e!r} is above the maximum of the elevation-discharge curve (1.05)."
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (([1, 2], 1, CURVE, {}), "argument 'inflow': 'list' object is not an instance of 'ContinuousTimeSeries'"),
+        ((series([1], 1), "1", CURVE, 3), "argument 'initial_elevation': must be real number, not str"),
+        ((series([1], 1), 1, ru.ElevationDischarge([0, 1], [0, 1]), {}),
+         "argument 'elevation_storage': 'ElevationDischarge' object is not an instance of 'ElevationStorage'"),
+        ((series([1], 1), 1, CURVE), "run_level_pool_routing() missing 1 required positional argument: "
+                                     "'discharge_info'"),
+    ],
+)
+def test_argument_conversion(args, message):
+    with pytest.raises(TypeError) as info:
+        run(*args)
+    assert str(info.value) == message
+
+
+def test_keywords():
+    r = run(discharge_info={}, elevation_storage=CURVE, initial_elevation=1, inflow=series([10, 10, 10], 2))
+    assert r.reservoir_storage.data == [100, 120]
+
+
+# --- exact operation order against a plain-Python loop ------------------------------
+
+def ref_get_value(data, step, d):
+    mx = (len(data) - 1) * step
+    d = min(max(d, 0.0), float(mx))
+    pos = d / step
+    i = math.floor(pos)
+    return data[-1] if i >= len(data) - 1 else data[i] + (pos - i) * (data[i + 1] - data[i])
+
+
+def ref_interp(x, xs, ys):
+    base, size = 0, len(xs)
+    while size > 1:
+        half = size // 2
+        if xs[base + half] <= x:
+            base += half
+        size -= half
+    if xs[base] == x:
+        return ys[base]
+    idx = base + (1 if xs[base] < x else 0)
+    if idx == 0:
+        return 0.0
+    assert idx < len(xs)
+    x0, y0, x1, y1 = xs[idx - 1], ys[idx - 1], xs[idx], ys[idx]
+    return y0 + ((x - x0) / (x1 - x0)) * (y1 - y0)
+
+
+def fmin(a, b):
+    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
+
+
+def ref_outlet(kind, o, e, t):
+    def closed():
+        return (o.minimum_elevation is not None and e < o.minimum_elevation) or \
+            (o.maximum_elevation is not None and e > o.maximum_elevation)
+    if kind == "constant":
+        return 0.0 if closed() else o.discharge
+    if kind == "specified":
+        if closed():
+            return 0.0
+        v = ref_get_value(o.discharge.data, o.discharge.time_step.total_seconds(), float(t))
+        return v if o.maximum_release is None else fmin(v, o.maximum_release)
+    c = o.elevation_discharge
+    if kind == "controlled":
+        if closed():
+            return 0.0
+        q = ref_interp(e, c.elevation, c.discharge)
+        return q if o.maximum_release is None else fmin(q, o.maximum_release)
+    e = e + (o.elevation_offset or 0.0)
+    return ref_interp(e, c.elevation, c.discharge)
+
+
+def ref_level_pool(inflow, step, e0, curve, outlets):
+    S = ref_interp(e0, curve.elevation, curve.storage)
+    E = e0
+    storage, elevation, total = [S], [E], []
+    ind = {name: [] for name, _ in outlets}
+    prev = inflow[0]
+    for t in range(step, (len(inflow) - 1) * step + 1):
+        record = t % step == 0
+        Q = 0.0
+        for name, (kind, o) in outlets:
+            q = ref_outlet(kind, o, E, t)
+            if record:
+                ind[name].append(q)
+            Q = Q + q
+        if record:
+            total.append(Q)
+            if t == step:
+                continue
+        I = ref_get_value(inflow, step, float(t))
+        a = (prev + I) * 0.5
+        a = a * 1.0
+        S = max(S + a - Q * 1.0, 0.0)
+        E = ref_interp(S, curve.storage, curve.elevation)
+        if record:
+            storage.append(S)
+            elevation.append(E)
+        prev = I
+    return storage, elevation, total, ind
+
+
+def four_outlets():
+    rating = ru.ElevationDischarge([101.3, 103.7, 104.9, 109.0], [0.0, 3.3, 7.9, 41.7])
+    return [
+        ("spill", ("uncontrolled", ru.UnControlledDischargeInfo(rating, elevation_offset=-0.7))),
+        ("gate", ("controlled", ru.ControlledDischargeInfo(rating, 102.1, 108.3, 3.0))),
+        ("release", ("specified", ru.SpecifiedDischargeInfo(series([1.1, 2.7, 0.3, 4.4, 1.9, 0.8], 47), 102.5, None, 3.3))),
+        ("base", ("constant", ru.ConstantDischargeInfo(0.37, maximum_elevation=103.4))),
+    ]
+
+
+STORAGE_CURVE = ru.ElevationStorage([100, 101.7, 103.1, 106.2, 109.5], [0, 1370.3, 2990.1, 7411.9, 13009.0])
+
+
+def test_bit_identical_to_reference_loop():
+    inflow = [2.0, 9.3, 31.7, 24.1, 13.3, 7.07, 3.1, 2.2]
+    outlets = four_outlets()
+    r = run(series(inflow, 30), 102.37, STORAGE_CURVE, {name: o for name, (_, o) in outlets})
+    storage, elevation, total, ind = ref_level_pool(inflow, 30, 102.37, STORAGE_CURVE, outlets)
+    assert r.reservoir_storage.data == storage
+    assert r.reservoir_elevation.data == elevation
+    assert r.reservoir_total_outflow.data == total
+    assert flows(r) == ind
+    assert list(r.reservoir_individual_outflows) == ["spill", "gate", "release", "base"]
+    assert all(len(v) == len(inflow) - 1 for v in ind.values())
+    # the outlets do act in this run
+    assert all(q > 0 for q in ind["spill"]) and ind["release"][0] == 0 and 3.3 in ind["release"]
+    assert 0 in ind["base"] and 0.37 in ind["base"] and 3.0 in ind["gate"]
+
+
+def test_repeatable_and_in_dict_order():
+    outlets = four_outlets()
+    names = ["zeta", "alpha", "mu", "beta"]
+    info = {n: o for n, (_, (_, o)) in zip(names, outlets)}
+    inflow = series([2.0, 9.3, 31.7, 24.1, 13.3, 7.07, 3.1, 2.2], 30)
+    first = run(inflow, 102.37, STORAGE_CURVE, info)
+    for _ in range(20):
+        again = run(inflow, 102.37, STORAGE_CURVE, info)
+        assert list(again.reservoir_individual_outflows) == names
+        assert flows(again) == flows(first)
+        assert again.reservoir_storage.data == first.reservoir_storage.data
+        assert again.reservoir_elevation.data == first.reservoir_elevation.data
+        assert again.reservoir_total_outflow.data == first.reservoir_total_outflow.data
+    reordered = run(inflow, 102.37, STORAGE_CURVE, dict(reversed(list(info.items()))))
+    assert list(reordered.reservoir_individual_outflows) == names[::-1]
+
+
+def test_callers_objects_unchanged_and_no_reference_leaks():
+    outlets = four_outlets()
+    info = {name: o for name, (_, o) in outlets}
+    inflow = series([2.0, 9.3, 31.7, 24.1], 30)
+    bad_curve_run = (inflow, 99.0, STORAGE_CURVE, info)
+    bad_info_run = (inflow, 102.37, STORAGE_CURVE, {**info, "x": 3.5})
+    snapshot = (inflow.data, list(info), [o.elevation_discharge.discharge for o in
+                                          (info["spill"], info["gate"])], info["release"].discharge.data)
+    watched = [inflow, STORAGE_CURVE, info, *info.values(), *info.keys()]
+    before = [sys.getrefcount(o) for o in watched]
+    for _ in range(200):
+        run(inflow, 102.37, STORAGE_CURVE, info)
+        with pytest.raises(ValueError):
+            run(*bad_curve_run)
+        with pytest.raises(TypeError):
+            run(*bad_info_run)
+        with pytest.raises(BaseException):
+            run(inflow, math.nan, STORAGE_CURVE, info)
+    assert [sys.getrefcount(o) for o in watched] == before
+    assert snapshot == (inflow.data, list(info), [o.elevation_discharge.discharge for o in
+                                                  (info["spill"], info["gate"])],
+                        info["release"].discharge.data)
+
+
+# --- module surface -------------------------------------------------------------------
+
+def test_module_tree():
+    assert res_mod.__all__ == ["reservoir_utils", "run_level_pool_routing", "LevelPoolResult"]
+    assert ru.__all__ == ["ElevationDischarge", "ElevationStorage", "ControlledDischargeInfo",
+                          "UnControlledDischargeInfo", "SpecifiedDischargeInfo", "ConstantDischargeInfo"]
+    assert ru.__name__ == "reservoir_utils" and ru.__doc__ is None
+    assert run.__module__ == "reservoir"
+    assert run.__text_signature__ == "(inflow, initial_elevation, elevation_storage, discharge_info)"
+    assert res_mod.LevelPoolResult.__doc__ == "Results of a level pool routing simulation."
+    assert res_mod.LevelPoolResult.reservoir_individual_outflows.__doc__ == \
+        "Per-outlet outflow time series keyed by outlet name."
+
+
+def test_standalone_entry_module_shares_the_classes():
+    loader = importlib.machinery.ExtensionFileLoader("init_reservoir", quellmar.__file__)
+    spec = importlib.util.spec_from_loader("init_reservoir", loader)
+    mod = importlib.util.module_from_spec(spec)
+    loader.exec_module(mod)
+    assert mod.__all__ == ["reservoir_utils", "run_level_pool_routing", "LevelPoolResult"]
+    assert mod.reservoir_utils is not ru
+    assert mod.reservoir_utils.ElevationStorage is ru.ElevationStorage
+    assert mod.LevelPoolResult is res_mod.LevelPoolResult
+    assert mod.run_level_pool_routing.__module__ == "init_reservoir"
