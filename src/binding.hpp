@@ -597,6 +597,12 @@ PyObject* getter(PyObject* self, void*) {
     });
 }
 
+// A getter of one data member of the instance's value.
+template <class T, auto Member>
+PyObject* member_getter(PyObject* self, void* closure) {
+    return getter<T, [](const T& v) -> const auto& { return v.*Member; }>(self, closure);
+}
+
 // A setter: converts the new value (naming the attribute), then takes the
 // exclusive borrow and stores it.  Deleting raises "property has no deleter".
 template <class T, class V, auto Store>
@@ -619,6 +625,12 @@ PyObject* method_noargs(PyObject* self, PyObject*) {
         SharedBorrow b(inst->borrow);
         return to_python(Method(inst->value));
     });
+}
+
+// The entry of a METH_FASTCALL | METH_KEYWORDS function in a PyMethodDef.
+template <auto F>
+PyCFunction fastcall() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(F));
 }
 
 // ---------------------------------------------------------------------------

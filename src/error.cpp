@@ -13,8 +13,10 @@ const char* const kGenericPanicMessage = "quellmar's internal code failed during
 void panic(std::string message) { throw Panic(std::move(message)); }
 
 void panic_index(std::size_t len, std::size_t index) {
-    panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-          std::to_string(index));
+    // Built by appending: GCC 12 misreports "literal + std::string&&" (-Wrestrict).
+    std::string message = "index out of bounds: the len is ";
+    message.append(std::to_string(len)).append(" but the index is ").append(std::to_string(index));
+    panic(std::move(message));
 }
 
 void panic_absent() { panic(kAbsentValueMessage); }

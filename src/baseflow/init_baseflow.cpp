@@ -69,7 +69,7 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
 
 PyMethodDef run_linear_reservoir_def = {
     "run_linear_reservoir",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(run_linear_reservoir)),
+    fastcall<run_linear_reservoir>(),
     METH_FASTCALL | METH_KEYWORDS,
     "run_linear_reservoir(basin_area, rainfall, reservoirs)\n--\n\n"
     "Route infiltrated rainfall through multiple named linear reservoirs to\n"

@@ -22,7 +22,7 @@ PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyMethodDef calculate_kge_def = {
     "calculate_kge",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(calculate_kge)),
+    fastcall<calculate_kge>(),
     METH_FASTCALL | METH_KEYWORDS,
     "calculate_kge(sim, obs, use_log=False)\n--\n\n"
     "Calculate the Kling-Gupta Efficiency (KGE) between simulated and observed series.\n\n"

@@ -47,7 +47,7 @@ PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t 
 
 PyMethodDef run_deficit_and_constant_def = {
     "run_deficit_and_constant",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(run_deficit_and_constant)),
+    fastcall<run_deficit_and_constant>(),
     METH_FASTCALL | METH_KEYWORDS,
     "run_deficit_and_constant(rainfall, initial_deficit, max_deficit, constant_loss_per_hr, time_to_dry)\n--\n\n"
     "Separate gross rainfall into excess runoff and infiltration losses using the\n"

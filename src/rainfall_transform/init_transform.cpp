@@ -26,7 +26,7 @@ PyObject* run_clark_uh(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 }
 
 PyMethodDef transform_functions[] = {
-    {"run_clark_uh", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(run_clark_uh)),
+    {"run_clark_uh", fastcall<run_clark_uh>(),
      METH_FASTCALL | METH_KEYWORDS,
      "run_clark_uh(rainfall, basin_area, tc, storage_r)\n--\n\n"
      "Transform excess rainfall into a runoff hydrograph with the Clark unit\n"

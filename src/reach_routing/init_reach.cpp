@@ -28,7 +28,7 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
 }
 
 PyMethodDef reach_functions[] = {
-    {"run_muskingum_routing", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(run_muskingum_routing)),
+    {"run_muskingum_routing", fastcall<run_muskingum_routing>(),
      METH_FASTCALL | METH_KEYWORDS,
      "run_muskingum_routing(inflow, k, x, sub_reaches, initial_outflow)\n--\n\n"
      "Route an inflow hydrograph through a channel reach with the Muskingum method.\n\n"

@@ -34,7 +34,7 @@ PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 
 PyMethodDef run_level_pool_def = {
     "run_level_pool_routing",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(run_level_pool)),
+    fastcall<run_level_pool>(),
     METH_FASTCALL | METH_KEYWORDS,
     "run_level_pool_routing(inflow, initial_elevation, elevation_storage, discharge_info)\n--\n\n"
     "Level pool (modified Puls) routing of an inflow hydrograph through a reservoir.\n\n"
@@ -47,19 +47,14 @@ PyMethodDef run_level_pool_def = {
     "initial elevation lies outside the range of the elevation-storage curve.",
 };
 
-template <auto Field>
-PyObject* result_getter(PyObject* self, void* closure) {
-    return getter<LevelPoolResult, [](const LevelPoolResult& r) -> const auto& { return r.*Field; }>(self, closure);
-}
-
 PyGetSetDef level_pool_result_getset[] = {
-    {"reservoir_storage", result_getter<&LevelPoolResult::reservoir_storage>, nullptr,
+    {"reservoir_storage", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_storage>, nullptr,
      "Reservoir storage volume at each output time step.", nullptr},
-    {"reservoir_elevation", result_getter<&LevelPoolResult::reservoir_elevation>, nullptr,
+    {"reservoir_elevation", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_elevation>, nullptr,
      "Water surface elevation at each output time step.", nullptr},
-    {"reservoir_total_outflow", result_getter<&LevelPoolResult::reservoir_total_outflow>, nullptr,
+    {"reservoir_total_outflow", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_total_outflow>, nullptr,
      "Combined outflow from all outlets at each output time step.", nullptr},
-    {"reservoir_individual_outflows", result_getter<&LevelPoolResult::reservoir_individual_outflows>, nullptr,
+    {"reservoir_individual_outflows", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_individual_outflows>, nullptr,
      "Per-outlet outflow time series keyed by outlet name.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -78,7 +78,7 @@ PyMethodDef incremental_methods[] = {
      METH_NOARGS,
      "total_duration($self)\n--\n\n"
      "Total duration spanning all time-step intervals, in seconds."},
-    {"disaggregate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(disaggregate)),
+    {"disaggregate", fastcall<disaggregate>(),
      METH_FASTCALL | METH_KEYWORDS,
      "disaggregate($self, target_step)\n--\n\n"
      "Disaggregate the series to a finer ``target_step``, given in seconds.\n\n"

@@ -8,11 +8,6 @@ namespace {
 
 using namespace quellmar::py;
 
-template <auto F>
-PyCFunction fastcall() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(F));
-}
-
 // ---------------------------------------------------------------------------
 // ElevationDischarge
 
@@ -104,12 +99,6 @@ constexpr const char* kMinimumElevationDoc = "Elevation below which no discharge
 constexpr const char* kMaximumElevationDoc = "Elevation above which no discharge occurs.";
 constexpr const char* kRatingCurveDoc = "Rating curve mapping elevation to discharge.";
 
-// Getter of one field of an outlet record.
-template <class T, auto Member>
-PyObject* getter_of(PyObject* self, void* closure) {
-    return getter<T, [](const T& o) -> const auto& { return o.*Member; }>(self, closure);
-}
-
 PyObject* controlled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     static constexpr const char* names[] = {"elevation_discharge", "minimum_elevation", "maximum_elevation",
                                             "maximum_release"};
@@ -124,13 +113,13 @@ PyObject* controlled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs
 }
 
 PyGetSetDef controlled_getset[] = {
-    {"elevation_discharge", getter_of<ControlledDischargeInfo, &ControlledDischargeInfo::elevation_discharge>,
+    {"elevation_discharge", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::elevation_discharge>,
      nullptr, kRatingCurveDoc, nullptr},
-    {"minimum_elevation", getter_of<ControlledDischargeInfo, &ControlledDischargeInfo::minimum_elevation>, nullptr,
+    {"minimum_elevation", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::minimum_elevation>, nullptr,
      kMinimumElevationDoc, nullptr},
-    {"maximum_elevation", getter_of<ControlledDischargeInfo, &ControlledDischargeInfo::maximum_elevation>, nullptr,
+    {"maximum_elevation", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::maximum_elevation>, nullptr,
      kMaximumElevationDoc, nullptr},
-    {"maximum_release", getter_of<ControlledDischargeInfo, &ControlledDischargeInfo::maximum_release>, nullptr,
+    {"maximum_release", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::maximum_release>, nullptr,
      "Cap on the maximum allowable discharge.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -146,9 +135,9 @@ PyObject* uncontrolled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwar
 }
 
 PyGetSetDef uncontrolled_getset[] = {
-    {"elevation_discharge", getter_of<UnControlledDischargeInfo, &UnControlledDischargeInfo::elevation_discharge>,
+    {"elevation_discharge", member_getter<UnControlledDischargeInfo, &UnControlledDischargeInfo::elevation_discharge>,
      nullptr, kRatingCurveDoc, nullptr},
-    {"elevation_offset", getter_of<UnControlledDischargeInfo, &UnControlledDischargeInfo::elevation_offset>, nullptr,
+    {"elevation_offset", member_getter<UnControlledDischargeInfo, &UnControlledDischargeInfo::elevation_offset>, nullptr,
      "Additive offset applied to the reservoir elevation before curve lookup.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -166,13 +155,13 @@ PyObject* specified_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
 }
 
 PyGetSetDef specified_getset[] = {
-    {"discharge", getter_of<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::discharge>, nullptr,
+    {"discharge", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::discharge>, nullptr,
      "Time series of prescribed outflow values (kind=discharge).", nullptr},
-    {"minimum_elevation", getter_of<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::minimum_elevation>, nullptr,
+    {"minimum_elevation", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::minimum_elevation>, nullptr,
      nullptr, nullptr},
-    {"maximum_elevation", getter_of<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::maximum_elevation>, nullptr,
+    {"maximum_elevation", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::maximum_elevation>, nullptr,
      nullptr, nullptr},
-    {"maximum_release", getter_of<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::maximum_release>, nullptr,
+    {"maximum_release", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::maximum_release>, nullptr,
      nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -189,11 +178,11 @@ PyObject* constant_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) 
 }
 
 PyGetSetDef constant_getset[] = {
-    {"discharge", getter_of<ConstantDischargeInfo, &ConstantDischargeInfo::discharge>, nullptr,
+    {"discharge", member_getter<ConstantDischargeInfo, &ConstantDischargeInfo::discharge>, nullptr,
      "Constant discharge rate (e.g., cfs).", nullptr},
-    {"minimum_elevation", getter_of<ConstantDischargeInfo, &ConstantDischargeInfo::minimum_elevation>, nullptr,
+    {"minimum_elevation", member_getter<ConstantDischargeInfo, &ConstantDischargeInfo::minimum_elevation>, nullptr,
      kMinimumElevationDoc, nullptr},
-    {"maximum_elevation", getter_of<ConstantDischargeInfo, &ConstantDischargeInfo::maximum_elevation>, nullptr,
+    {"maximum_elevation", member_getter<ConstantDischargeInfo, &ConstantDischargeInfo::maximum_elevation>, nullptr,
      kMaximumElevationDoc, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
