@@ -263,3 +263,40 @@ class TestNoLeaks:
         no_leak(lambda: I(data, step, "rainfall"), data, step)
         no_leak(lambda: (s.data, s.time_step, s.kind, s.total_duration(), s.disaggregate(600)), s)
         no_leak(lambda: s.disaggregate(7), s)
+
+
+class TestPanicException:
+    @staticmethod
+    def panic():
+        empty = C([], HOUR, "discharge")
+        try:
+            quellmar.reach.run_muskingum_routing(empty, HOUR, 0.2, 1, 0.0)
+        except BaseException as e:  # noqa: B036 - the point is what it derives from
+            return e
+        raise AssertionError("no failure")
+
+    def test_type_facts(self):
+        exc = self.panic()
+        cls = type(exc)
+        assert cls.__name__ == "PanicException" and cls.__module__ == "ostrel_runtime"
+        assert cls.__bases__ == (BaseException,)
+        assert not isinstance(exc, Exception)
+        assert "BaseException" in cls.__doc__
+        assert exc.args == ("index out of bounds: the len is 0 but the index is 0",)
+        assert str(exc) == "index out of bounds: the len is 0 but the index is 0"
+        assert type(self.panic()) is cls  # created once
+
+    def test_not_an_attribute_of_any_module(self):
+        cls = type(self.panic())
+        modules = [quellmar] + [getattr(quellmar, n) for n in quellmar.__all__]
+        modules.append(quellmar.reservoir.reservoir_utils)
+        for module in modules:
+            assert all(getattr(module, name) is not cls for name in dir(module))
+
+    def test_passes_through_except_exception(self):
+        with pytest.raises(BaseException) as info:
+            try:
+                quellmar.reach.run_muskingum_routing(C([], HOUR, "discharge"), HOUR, 0.2, 1, 0.0)
+            except Exception:  # must not catch it
+                pytest.fail("PanicException was caught as an Exception")
+        assert type(info.value).__name__ == "PanicException"
