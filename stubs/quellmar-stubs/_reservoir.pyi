@@ -38,9 +38,11 @@ def run_level_pool_routing(
     duration of the inflow hydrograph. The outlets in ``discharge_info`` (a dict
     from outlet name to outlet object) are evaluated at the elevation reached at
     the start of each step, in the dictionary's order. Output series are
-    recorded at the inflow's own time step and hold ``len(inflow.data) - 1``
-    values: the first is the initial state, the integration starts at one
-    inflow time step.
+    recorded at the inflow's own time step, from one step on: for n inflow
+    values (n >= 2) every series holds n - 1 values, value k standing at
+    time (k + 1) * time_step, the first storage and elevation being the
+    initial state. The inflow before the first step enters only through the
+    first inflow value.
 
     Raises ValueError when an outlet's discharge calculation fails, when the
     initial elevation lies outside the range of the elevation-storage curve or
