@@ -187,7 +187,7 @@ def run_study():
         "observed": observed,
         "kge": quellmar.metrics.calculate_kge(outflow, observed),
         "kge_log": quellmar.metrics.calculate_kge(outflow, observed, use_log=True),
-        "unit_volume": unit_hydrograph_depth(),
+        "unit_depth": unit_hydrograph_depth(),
     }
 
 
@@ -287,7 +287,7 @@ def summary(study):
     add("")
     add("Times are from the start of the storm; for rainfall, the start of the interval.")
     add(
-        f"The Clark unit hydrograph yields {study['unit_volume']:.3f} in of runoff per inch of excess:"
+        f"The Clark unit hydrograph yields {study['unit_depth']:.3f} in of runoff per inch of excess:"
     )
     add(f"its ordinates past tc = {TC.total_seconds() / 3600:g} h are cut.")
     add("")

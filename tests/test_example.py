@@ -111,8 +111,8 @@ def test_chain_is_consistent(example, study):
         assert total == study["outlets"]["spillway"][k] + study["outlets"]["gate"][k]
     # Direct runoff volume = excess depth times the unit hydrograph's depth.
     direct_depth = example.flow_volume(study["direct"]) / example.depth_volume(1.0)
-    assert direct_depth == pytest.approx(sum(study["excess"]) * study["unit_volume"], rel=1e-9)
-    assert 0.85 < study["unit_volume"] < 1.0
+    assert direct_depth == pytest.approx(sum(study["excess"]) * study["unit_depth"], rel=1e-9)
+    assert 0.85 < study["unit_depth"] < 1.0
     # The spillway runs, and the pool stays within its rating tables.
     assert max(study["outlets"]["spillway"]) > 0
     assert example.CREST < max(study["elevation"]) < example.TOP
