@@ -45,29 +45,36 @@ def register_submodules():
 
 def main(argv):
     args = list(argv)
-    tmp = None
-    if "--checkout" in args:
+    checkout = "--checkout" in args
+    if checkout:
         args.remove("--checkout")
+    if not any(not a.startswith("-") for a in args):
+        args.insert(0, "quellmar")
+    if ALLOWLIST.exists() and "--allowlist" not in args:
+        args += ["--allowlist", str(ALLOWLIST)]
+
+    tmp = tempfile.TemporaryDirectory(prefix="quellmar-stubtest-")
+    if "--mypy-config-file" not in args:
+        # mypy's cache goes there too, not into the working directory.
+        config = os.path.join(tmp.name, "mypy.ini")
+        with open(config, "w") as f:
+            f.write(f"[mypy]\ncache_dir = {os.path.join(tmp.name, 'cache')}\n")
+        args += ["--mypy-config-file", config]
+    if checkout:
         # mypy looks for `quellmar-stubs` only among installed packages; for
         # the checkout, present the stub directory as package `quellmar`.
-        tmp = tempfile.TemporaryDirectory(prefix="quellmar-stubtest-")
         os.symlink(HERE / "quellmar-stubs", os.path.join(tmp.name, "quellmar"))
         os.environ["MYPYPATH"] = os.pathsep.join(
             p for p in (tmp.name, os.environ.get("MYPYPATH")) if p
         )
     register_submodules()
-    if not any(not a.startswith("-") for a in args):
-        args.insert(0, "quellmar")
-    if ALLOWLIST.exists() and "--allowlist" not in args:
-        args += ["--allowlist", str(ALLOWLIST)]
 
     from mypy import stubtest
 
     try:
         return stubtest.test_stubs(stubtest.parse_options(args))
     finally:
-        if tmp is not None:
-            tmp.cleanup()
+        tmp.cleanup()
 
 
 if __name__ == "__main__":
