@@ -38,7 +38,8 @@ def test_readme_links_the_guide_and_figure():
     readme = (ROOT / "README.md").read_text()
     assert "(docs/guide.md)" in readme
     assert "(docs/storm_event.png)" in readme
-    assert (ROOT / "docs" / "storm_event.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    for figure in ("storm_event.png", "clark_truncation.png"):
+        assert (ROOT / "docs" / figure).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert "python -m pip install . && python examples/storm_event.py" in readme
     assert "python -m pip install pytest && python -m pytest tests" in readme
 
