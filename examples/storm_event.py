@@ -289,7 +289,7 @@ def summary(study):
     add(
         f"The Clark unit hydrograph yields {study['unit_depth']:.3f} in of runoff per inch of excess:"
     )
-    add(f"its ordinates past tc = {TC.total_seconds() / 3600:g} h are cut.")
+    add(f"its recession past tc = {TC.total_seconds() / 3600:g} h is cut (docs/guide.md, section 5).")
     add("")
 
     volume_in, volume_out, change, residual = reservoir_balance(
