@@ -1,0 +1,165 @@
+"""The type stubs (stubs/quellmar-stubs) against the compiled module.
+
+The full check is mypy's stubtest (stubs/run_stubtest.py) plus a strict mypy
+run over tests/typecheck/usage.py; CI runs both, and so do the last tests here
+when mypy is installed.  The others need nothing beyond the module.
+"""
+
+import ast
+import filecmp
+import importlib.metadata
+import inspect
+import os
+import pathlib
+import runpy
+import subprocess
+import sys
+
+import pytest
+
+import quellmar
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+STUBS = ROOT / "stubs" / "quellmar-stubs"
+USAGE = ROOT / "tests" / "typecheck" / "usage.py"
+
+# Runtime module -> the stub file that describes it.
+STUB_FILES = {
+    "quellmar": "__init__.pyi",
+    "quellmar.utils": "_utils.pyi",
+    "quellmar.reach": "_reach.pyi",
+    "quellmar.reservoir": "_reservoir.pyi",
+    "quellmar.reservoir.reservoir_utils": "_reservoir_utils.pyi",
+    "quellmar.rainfall_transform": "_rainfall_transform.pyi",
+    "quellmar.rainfall_loss": "_rainfall_loss.pyi",
+    "quellmar.baseflow": "_baseflow.pyi",
+    "quellmar.metrics": "_metrics.pyi",
+}
+
+
+def runtime_module(dotted):
+    module = quellmar
+    for part in dotted.split(".")[1:]:
+        module = getattr(module, part)
+    return module
+
+
+def stub_tree(dotted):
+    return ast.parse((STUBS / STUB_FILES[dotted]).read_text())
+
+
+def stub_all(tree):
+    for node in tree.body:
+        if isinstance(node, ast.Assign) and [t.id for t in node.targets] == ["__all__"]:
+            return ast.literal_eval(node.value)
+    return None
+
+
+def stub_functions(body):
+    """name -> parameter names (without self/cls) of the defs in `body`."""
+    found = {}
+    for node in body:
+        if isinstance(node, ast.FunctionDef):
+            a = node.args
+            names = [p.arg for p in a.posonlyargs + a.args + a.kwonlyargs]
+            decorators = {d.attr if isinstance(d, ast.Attribute) else getattr(d, "id", None)
+                          for d in node.decorator_list}
+            if "property" in decorators or "setter" in decorators:
+                continue
+            found[node.name] = names[1:] if names[:1] in (["self"], ["cls"]) else names
+    return found
+
+
+def text_signature_names(obj):
+    params = inspect.signature(obj).parameters
+    return [name for name in params if name not in ("self", "$self")]
+
+
+def test_every_module_has_a_stub_with_its_names():
+    seen = set()
+    for dotted in STUB_FILES:
+        module = runtime_module(dotted)
+        assert stub_all(stub_tree(dotted)) == module.__all__, dotted
+        seen.add(dotted)
+        seen.update(f"{dotted}.{name}" for name in module.__all__ if inspect.ismodule(getattr(module, name)))
+    assert seen == set(STUB_FILES)
+
+
+@pytest.mark.parametrize("dotted", [name for name in STUB_FILES if name != "quellmar"])
+def test_stub_signatures_name_the_runtime_parameters(dotted):
+    module = runtime_module(dotted)
+    tree = stub_tree(dotted)
+    functions = stub_functions(tree.body)
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    for name in module.__all__:
+        obj = getattr(module, name)
+        if inspect.isbuiltin(obj):
+            overloads = functions[name]
+            assert overloads == text_signature_names(obj), f"{dotted}.{name}"
+        elif inspect.isclass(obj):
+            members = stub_functions(classes[name].body)
+            if obj.__text_signature__ is not None:
+                assert members["__new__"] == text_signature_names(obj), f"{dotted}.{name}"
+            for attr, value in vars(obj).items():
+                if inspect.ismethoddescriptor(value) and not attr.startswith("__"):
+                    assert members[attr] == text_signature_names(value), f"{dotted}.{name}.{attr}"
+                elif inspect.isgetsetdescriptor(value):
+                    assert f"def {attr}(self)" in ast.unparse(classes[name]), f"{dotted}.{name}.{attr}"
+
+
+def test_usage_file_runs():
+    # Its misuses, errors for the type checker, must fail at run time too.
+    runpy.run_path(str(USAGE), run_name="__main__")
+    assert "quellmar.reach" not in sys.modules
+
+
+def installed_from_distribution():
+    """True when the imported quellmar belongs to an installed distribution."""
+    try:
+        dist = importlib.metadata.distribution("quellmar")
+    except importlib.metadata.PackageNotFoundError:
+        return False
+    module = pathlib.Path(quellmar.__file__).resolve()
+    return any(pathlib.Path(dist.locate_file(f)).resolve() == module for f in dist.files or [])
+
+
+def installed_stubs():
+    return pathlib.Path(quellmar.__file__).resolve().parent / "quellmar-stubs"
+
+
+def test_wheel_ships_the_stubs():
+    if not installed_from_distribution():
+        pytest.skip("quellmar is not imported from an installed distribution")
+    shipped = installed_stubs()
+    names = sorted(p.name for p in STUBS.iterdir())
+    assert sorted(p.name for p in shipped.iterdir() if p.suffix == ".pyi") == names
+    match, mismatch, errors = filecmp.cmpfiles(STUBS, shipped, names, shallow=False)
+    assert (mismatch, errors) == ([], [])
+
+
+@pytest.fixture
+def mypy_env(tmp_path):
+    """Environment in which mypy sees the stubs for the imported quellmar:
+    the installed ones, or else those of this checkout."""
+    pytest.importorskip("mypy")
+    env = dict(os.environ)
+    if not installed_stubs().is_dir():
+        (tmp_path / "path").mkdir()
+        os.symlink(STUBS, tmp_path / "path" / "quellmar")
+        env["MYPYPATH"] = str(tmp_path / "path")
+    return env
+
+
+def test_stubtest(mypy_env):
+    command = [sys.executable, str(ROOT / "stubs" / "run_stubtest.py")]
+    if "MYPYPATH" in mypy_env:
+        command.append("--checkout")
+    done = subprocess.run(command, capture_output=True, text=True, env=mypy_env, timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_usage_type_checks(mypy_env, tmp_path):
+    command = [sys.executable, "-m", "mypy", "--strict", "--warn-unused-ignores",
+               "--cache-dir", str(tmp_path / "cache"), str(USAGE)]
+    done = subprocess.run(command, capture_output=True, text=True, env=mypy_env, cwd=tmp_path, timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
