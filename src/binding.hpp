@@ -129,6 +129,10 @@ private:
     PyThreadState* state_;
 };
 
+// Work of at least this many value steps is worth releasing the lock for:
+// taking it back costs a few microseconds when other threads want it.
+inline constexpr std::size_t kLongRunValues = 16384;
+
 // Runs `work` without the interpreter lock when `long_enough`, else as is.
 template <class Work>
 decltype(auto) maybe_without_gil(bool long_enough, Work&& work) {
@@ -326,6 +330,8 @@ public:
     ~DoubleView();
 
     std::span<const double> values() const { return values_; }
+    // True when the values are a converted copy, not the caller's buffer.
+    bool owned() const { return !has_view_; }
 
 private:
     friend struct From<DoubleView>;

@@ -383,6 +383,49 @@ def test_kge_same_bits_from_every_sequence_kind():
     assert kge(SIM, array.array("d", OBS)) == expected
 
 
+# --- the same results from several threads at once ------------------------------------------
+
+def plain_outcome(fn):
+    """As `outcome`, without recording warnings (the warnings state is shared
+    by all threads); run under a filter that ignores them."""
+    try:
+        return fn()
+    except BaseException as e:
+        return {"error": type(e).__name__, "message": str(e)}
+
+
+# Runs long enough to be computed with the interpreter lock released.
+LONG_CASES = {
+    "muskingum": lambda: muskingum(hydrograph(60_000, 101), H, K, 0.2, 3, 50.0),
+    "muskingum_one": lambda: muskingum(hydrograph(40_000, 102), H, K, 0.3, 1, 50.0),
+    "clark": lambda: clark(rainfall(2_000, 103, 0.5), SIX, 640.0, SIX * 40, timedelta(hours=2)),
+    "loss": lambda: loss(rainfall(30_000, 104), timedelta(minutes=15), 0.5, 1.5, 0.125, timedelta(hours=6)),
+    "baseflow": lambda: baseflow(640.0, rainfall(20_000, 105, 0.5, 0.2), H, layers5()),
+    "level_pool": lambda: level_pool(POOL_IN, H, 20.0, CURVE, four_outlets(4)),
+    "level_pool_error": lambda: level_pool(POOL_IN, H, 20.0, CURVE, four_outlets(1)),
+    "kge_lists": lambda: kge(hydrograph(30_000, 106), hydrograph(30_000, 107), True),
+    "kge_arrays": lambda: kge(array.array("d", hydrograph(30_000, 108)), array.array("d", hydrograph(30_000, 109))),
+}
+
+
+@pytest.mark.filterwarnings("ignore::UserWarning")
+def test_concurrent_threads_give_the_single_threaded_results():
+    import concurrent.futures
+
+    tasks = {**{f"stored/{k}": v for k, v in CASES.items()}, **{f"long/{k}": v for k, v in LONG_CASES.items()}}
+    serial = {name: plain_outcome(fn) for name, fn in tasks.items()}
+    for name in CASES:  # the stored results, where no warning wraps them
+        stored = STORED[name]
+        assert serial[f"stored/{name}"] == (stored["result"] if "warnings" in stored else stored)
+    order = [name for _ in range(3) for name in tasks]
+    shuffle = Lcg(11)
+    order.sort(key=lambda _: shuffle.next())
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        results = list(pool.map(lambda name: (name, plain_outcome(tasks[name])), order))
+    for name, result in results:
+        assert result == serial[name], name
+
+
 if __name__ == "__main__":
     if "--regenerate" not in sys.argv:
         sys.exit("usage: python tests/test_stored_outputs.py --regenerate")

@@ -40,8 +40,12 @@ PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t 
         const double max_deficit = a.get<double>(2);
         const double constant_loss_per_hr = a.get<double>(3);
         const Timedelta time_to_dry = a.get<Timedelta>(4);
-        return to_python(unwrap(
-            deficit_and_constant(rainfall, initial_deficit, max_deficit, constant_loss_per_hr, time_to_dry)));
+        Expected<DeficitConstantResult> result =
+            maybe_without_gil(rainfall.data.size() >= kLongRunValues, [&] {
+                return deficit_and_constant(rainfall, initial_deficit, max_deficit, constant_loss_per_hr,
+                                            time_to_dry);
+            });
+        return to_python(unwrap(std::move(result)));
     });
 }
 

@@ -21,7 +21,13 @@ PyObject* run_clark_uh(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 
         const Duration tc_duration = unwrap(to_duration(tc));
         const Duration r_duration = unwrap(to_duration(storage_r));
-        return to_python(clark_uh(rainfall, basin_area, tc_duration, r_duration));
+        // Work grows with the number of ordinates times the rainfall values.
+        const double ordinates = tc_duration.as_seconds() / static_cast<double>(rainfall.time_step);
+        const bool long_run = static_cast<double>(rainfall.data.size()) * (ordinates + 1.0) >=
+                              static_cast<double>(kLongRunValues);
+        ContinuousTimeSeries runoff =
+            maybe_without_gil(long_run, [&] { return clark_uh(rainfall, basin_area, tc_duration, r_duration); });
+        return to_python(std::move(runoff));
     });
 }
 

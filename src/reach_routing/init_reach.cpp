@@ -23,7 +23,14 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
 
         if (muskingum_x_outside_range(x)) warn(kMuskingumRangeWarning);
         const Duration k_duration = unwrap(to_duration(k));
-        return to_python(route_reach(std::move(inflow), k_duration, x, sub_reaches, initial_outflow));
+        // The routing works on its own copy of the inflow: long runs let
+        // other threads run meanwhile.
+        const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;
+        const bool long_run = inflow.data.size() >= kLongRunValues / passes;
+        ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
+            return route_reach(std::move(inflow), k_duration, x, sub_reaches, initial_outflow);
+        });
+        return to_python(std::move(routed));
     });
 }
 

@@ -28,7 +28,13 @@ PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         const double initial_elevation = a.get<double>(1);
         const ElevationStorage curve = a.get<ElevationStorage>(2);
         const OutletMap outlets = a.get<NamedMap<DischargeInfo>>(3);
-        return to_python(unwrap(run_level_pool_routing(inflow, initial_elevation, curve, outlets)));
+        // One step per simulated second: all but the shortest runs let other
+        // threads run meanwhile.
+        const auto seconds = static_cast<double>(inflow.data.size()) * static_cast<double>(inflow.time_step);
+        Expected<LevelPoolResult> result = maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
+            return run_level_pool_routing(inflow, initial_elevation, curve, outlets);
+        });
+        return to_python(unwrap(std::move(result)));
     });
 }
 
