@@ -390,6 +390,46 @@ struct From<T, std::void_t<decltype(PyClass<T>::info())>> {
     }
 };
 
+// An instance of a module class whose value has no setters, read in place
+// by a routine that only reads it.  The object is kept alive and under a
+// shared borrow until the Borrowed is destroyed, and nothing can change such
+// a value, so the routine sees exactly what a copy would hold, and may read
+// it without the interpreter lock.  Destroy it with the lock held.
+template <class T>
+class Borrowed {
+public:
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+    Borrowed& operator=(Borrowed&&) = delete;
+    Borrowed(Borrowed&& o) noexcept : obj_(std::exchange(o.obj_, nullptr)) {}
+    ~Borrowed() {
+        if (obj_ == nullptr) return;
+        instance_of<T>(obj_)->borrow.fetch_sub(1, std::memory_order_release);
+        Py_DECREF(obj_);
+    }
+    const T& operator*() const noexcept { return instance_of<T>(obj_)->value; }
+    const T* operator->() const noexcept { return &instance_of<T>(obj_)->value; }
+
+private:
+    friend struct From<Borrowed<T>>;
+    explicit Borrowed(PyObject* obj) noexcept : obj_(obj) {}
+    PyObject* obj_;
+};
+
+template <class T>
+struct From<Borrowed<T>> {
+    static Borrowed<T> convert(PyObject* obj) {
+        PyTypeObject* tp = type_of<T>();
+        if (!PyObject_TypeCheck(obj, tp)) raise_cast(obj, PyClass<T>::info().name());
+        auto& counter = instance_of<T>(obj)->borrow;
+        {
+            SharedBorrow b(counter);  // refuses an exclusive borrow in progress
+            counter.fetch_add(1, std::memory_order_acquire);
+        }
+        return Borrowed<T>(Py_NewRef(obj));
+    }
+};
+
 template <class T>
 struct From<std::optional<T>> {
     static std::optional<T> convert(PyObject* obj) {
