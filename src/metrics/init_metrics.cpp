@@ -12,8 +12,11 @@ PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     static constexpr const char* names[] = {"sim", "obs", "use_log"};
     static const Signature sig{"calculate_kge", names, 2};
     return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        const DoubleView sim = a.get<DoubleView>(0);
-        const DoubleView obs = a.get<DoubleView>(1);
+        // A list's sum is formed while it is read.
+        const SummedDoubles sim_in = a.get<SummedDoubles>(0);
+        const SummedDoubles obs_in = a.get<SummedDoubles>(1);
+        const DoubleView& sim = sim_in.view;
+        const DoubleView& obs = obs_in.view;
         // The default is False, not None: an explicit None is refused.
         const bool use_log = a.raw(2) != nullptr ? a.get<bool>(2) : false;
         // A view reads the caller's buffer in place and keeps the lock; two
@@ -21,7 +24,7 @@ PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         const bool owned = sim.owned() && obs.owned();
         const bool long_run = owned && obs.values().size() >= kLongRunValues;
         Expected<double> kge = maybe_without_gil(
-            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log); });
+            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log, sim_in.sum, obs_in.sum); });
         return to_python(unwrap(std::move(kge)));
     });
 }
