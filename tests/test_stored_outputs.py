@@ -137,7 +137,7 @@ def muskingum(data, step, k, x, segments, initial):
 
 FLOOD = hydrograph(5003, 11)
 K = timedelta(hours=2, microseconds=7)
-for _segments in (1, 2, 3, 10):
+for _segments in (1, 2, 3, 8, 9, 10, 17):
     case(f"muskingum/flood/sub_reaches={_segments}")(
         lambda s=_segments: muskingum(FLOOD, H, K, 0.2, s, 123.25))
 for _x in (0.0, 0.5, 0.35, -0.1, 0.8, math.nan):
