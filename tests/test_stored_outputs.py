@@ -227,6 +227,9 @@ INFIL = rainfall(4001, 41, 0.45, 0.2)
 case("baseflow/5x3")(lambda: baseflow(2560.0, INFIL, H, layers5()))
 case("baseflow/odd")(lambda: baseflow(640.0, sprinkle(INFIL[:999], 6, [math.nan, -0.0, math.inf]),
                                       timedelta(minutes=30), odd_layers()))
+case("baseflow/6min_steps")(lambda: baseflow(1000.0, INFIL[:1500], timedelta(minutes=6), layers5()))
+case("baseflow/daily_steps")(lambda: baseflow(1000.0, INFIL[:400], timedelta(days=1), {
+    "slow": LR(timedelta(days=30), 0.4, 3.0, 2), "slower": LR(timedelta(days=300), 0.4, 9.0, 4)}))
 case("baseflow/none")(lambda: baseflow(640.0, INFIL[:10], H, {}))
 case("baseflow/empty_rain")(lambda: baseflow(640.0, [], H, layers5()))
 case("baseflow/fraction")(lambda: baseflow(640.0, INFIL[:10], H, {"a": LR(H, 0.75, 0.0), "b": LR(H, 0.5, 0.0)}))
