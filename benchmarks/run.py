@@ -1,7 +1,7 @@
 """quellmar against the alternatives a user would otherwise reach for.
 
-    python benchmarks/run.py            # full run, about two minutes
-    python benchmarks/run.py --quick    # smaller repeats and slices, about half a minute
+    python benchmarks/run.py            # full run, about a minute
+    python benchmarks/run.py --quick    # fewer repeats, smaller slices, about 20 seconds
 
 (with the built module importable, e.g. PYTHONPATH=<build dir>).
 
@@ -61,8 +61,8 @@ NOTES = []
 def best(fn, repeat=None, budget=None):
     """Best wall time of `fn()` over `repeat` runs (fewer when `budget`
     seconds are used up first, but at least two)."""
-    repeat = repeat or (3 if QUICK else 7)
-    budget = budget or (0.5 if QUICK else 2.0)
+    repeat = repeat or (3 if QUICK else 11)
+    budget = budget or (0.5 if QUICK else 3.0)
     times = []
     start = time.perf_counter()
     for i in range(repeat):
@@ -443,6 +443,27 @@ def moments_digits_lost():
     return {1: "1st", 2: "2nd", 3: "3rd"}.get(digit, f"{digit}th")
 
 
+def interleaved(ensemble):
+    """Best times of ensemble(1) and ensemble(2), measured alternately so
+    that a burst of load elsewhere hits both alike."""
+    t1, t2 = math.inf, math.inf
+    for _ in range(3 if QUICK else 5):
+        t0 = time.perf_counter()
+        ensemble(1)
+        t1 = min(t1, time.perf_counter() - t0)
+        t0 = time.perf_counter()
+        ensemble(2)
+        t2 = min(t2, time.perf_counter() - t0)
+    return t1, t2
+
+
+def load_average():
+    try:
+        return " / ".join(f"{v:.2f}" for v in os.getloadavg())
+    except OSError:
+        return "unknown"
+
+
 # --- ensembles on threads -----------------------------------------------------------------------
 
 def bench_threads():
@@ -463,14 +484,14 @@ def bench_threads():
         if out != serial:
             raise AssertionError("threaded ensemble differs from the serial one")
 
-    t1 = best(lambda: ensemble(1), repeat=3)
-    t2 = best(lambda: ensemble(2), repeat=3)
+    t1, t2 = interleaved(ensemble)
     g = Group("ensemble (threads)", f"{len(members)} level pool runs of {n} hourly values, 4 outlets", t2)
     ROWS[-1] = ROWS[-1][:3] + ("on 2 threads",) + ROWS[-1][4:]
     ratio = g.vs("the same on 1 thread", t1, target=1.6)
     NOTES.append(f"Ensemble: 2 threads give {ratio:.2f}x the throughput of 1 thread "
                  f"({len(members) / t2:.1f} vs {len(members) / t1:.1f} runs/s); "
-                 f"os.cpu_count() = {os.cpu_count()}.")
+                 f"os.cpu_count() = {os.cpu_count()}, load average {load_average()} when measured (other "
+                 f"processes on the machine take cores from the 2-thread run).")
 
     route = quellmar.reach.run_muskingum_routing
     big = CTS(hydrograph(200_000), timedelta(minutes=15), "discharge")
@@ -483,8 +504,7 @@ def bench_threads():
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
             list(pool.map(musk, ks))
 
-    t1 = best(lambda: ensemble_m(1), repeat=3)
-    t2 = best(lambda: ensemble_m(2), repeat=3)
+    t1, t2 = interleaved(ensemble_m)
     g = Group("ensemble (threads)", f"{len(ks)} Muskingum runs, 200,000 values x 10 sub-reaches", t2)
     ROWS[-1] = ROWS[-1][:3] + ("on 2 threads",) + ROWS[-1][4:]
     g.vs("the same on 1 thread", t1, target=1.6)
@@ -556,7 +576,8 @@ def main():
     start = time.perf_counter()
     memory = bench_memory() if not args.only or args.only in "memory" else []
     print(f"quellmar benchmarks{' (--quick)' if QUICK else ''}: Python {sys.version.split()[0]}, "
-          f"{os.cpu_count()} CPUs, NumPy {np.__version__ if np is not None else 'absent'}")
+          f"{os.cpu_count()} CPUs, NumPy {np.__version__ if np is not None else 'absent'}, "
+          f"load average {load_average()}")
     print()
     million = 10**6
     steps = [
