@@ -222,6 +222,11 @@ def bench_clark(m):
         if np is not None:
             check_close("NumPy Clark", clark_numpy(rain, dt, area, tc_s, r_s), expected, 1e-12)
             g.vs("NumPy (np.convolve), lists in/out", best(lambda: clark_numpy(rain, dt, area, tc_s, r_s)))
+        series = ITS(rain, step, "rainfall")
+        t_core = best(lambda: clark(series, area, tc, r))
+        g.info("quellmar on a built series, result not read", f"{fmt_time(t_core)}  ({t_pure / t_core:.0f}x pure)")
+        out = CTS(expected, step, "discharge")
+        g.floor("floor: series from list + .data", best(lambda: (ITS(rain, step, "rainfall"), out.data)))
 
 
 def reservoir_setup(n_hours):
