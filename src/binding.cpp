@@ -203,12 +203,10 @@ inline double item_as_double(PyObject* item) {
 
 // Exact list: the same walk as the list iterator (the size is read again at
 // every step, so an item whose __float__ changes the list is seen as it would
-// be through iter()).  With `sum`, also adds the values up, strictly left to
-// right from 0.0, while they are read.
-std::vector<double> vector_from_list(PyObject* list, double* sum = nullptr) {
+// be through iter()).
+std::vector<double> vector_from_list(PyObject* list) {
     std::vector<double> out;
     reserve_exact(out, static_cast<std::size_t>(PyList_GET_SIZE(list)));
-    double total = 0.0;
 #ifdef Py_GIL_DISABLED
     for (Py_ssize_t i = 0;; ++i) {
         PyObject* item = PyList_GetItemRef(list, i);
@@ -220,25 +218,19 @@ std::vector<double> vector_from_list(PyObject* list, double* sum = nullptr) {
             fail();
         }
         Ref held = Ref::steal(item);
-        const double v = item_as_double(item);
-        out.push_back(v);
-        total = total + v;
+        out.push_back(item_as_double(item));
     }
 #else
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         PyObject* item = PyList_GET_ITEM(list, i);
-        double v;
         if (PyFloat_CheckExact(item)) {
-            v = PyFloat_AS_DOUBLE(item);
-        } else {
-            Ref held = Ref::borrow(item);
-            v = item_as_double(item);
+            out.push_back(PyFloat_AS_DOUBLE(item));
+            continue;
         }
-        out.push_back(v);
-        total = total + v;
+        Ref held = Ref::borrow(item);
+        out.push_back(item_as_double(item));
     }
 #endif
-    if (sum != nullptr) *sum = total;
     return out;
 }
 
@@ -341,16 +333,6 @@ DoubleView From<DoubleView>::convert(PyObject* obj) {
         out.owned_ = From<std::vector<double>>::convert(obj);
         out.values_ = out.owned_;
     }
-    return out;
-}
-
-SummedDoubles From<SummedDoubles>::convert(PyObject* obj) {
-    if (!PyList_CheckExact(obj)) return SummedDoubles{From<DoubleView>::convert(obj), std::nullopt};
-    SummedDoubles out;
-    double sum = 0.0;
-    out.view.owned_ = vector_from_list(obj, &sum);
-    out.view.values_ = out.view.owned_;
-    out.sum = sum;
     return out;
 }
 

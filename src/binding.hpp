@@ -335,7 +335,6 @@ public:
 
 private:
     friend struct From<DoubleView>;
-    friend struct From<struct SummedDoubles>;
     std::vector<double> owned_;
     Py_buffer view_{};
     bool has_view_ = false;
@@ -345,19 +344,6 @@ private:
 template <>
 struct From<DoubleView> {
     static DoubleView convert(PyObject* obj);
-};
-
-// The values of a sequence argument as DoubleView gives them, and, when the
-// argument is a list, their sum added up strictly left to right from 0.0
-// while the list is read (the pass a routine would otherwise make for it).
-struct SummedDoubles {
-    DoubleView view;
-    std::optional<double> sum;
-};
-
-template <>
-struct From<SummedDoubles> {
-    static SummedDoubles convert(PyObject* obj);
 };
 
 template <>

@@ -12,11 +12,8 @@ PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     static constexpr const char* names[] = {"sim", "obs", "use_log"};
     static const Signature sig{"calculate_kge", names, 2};
     return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        // A list's sum is formed while it is read.
-        const SummedDoubles sim_in = a.get<SummedDoubles>(0);
-        const SummedDoubles obs_in = a.get<SummedDoubles>(1);
-        const DoubleView& sim = sim_in.view;
-        const DoubleView& obs = obs_in.view;
+        const DoubleView sim = a.get<DoubleView>(0);
+        const DoubleView obs = a.get<DoubleView>(1);
         // The default is False, not None: an explicit None is refused.
         const bool use_log = a.raw(2) != nullptr ? a.get<bool>(2) : false;
         // A view reads the caller's buffer in place and keeps the lock; two
@@ -24,7 +21,7 @@ PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         const bool owned = sim.owned() && obs.owned();
         const bool long_run = owned && obs.values().size() >= kLongRunValues;
         Expected<double> kge = maybe_without_gil(
-            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log, sim_in.sum, obs_in.sum); });
+            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log); });
         return to_python(unwrap(std::move(kge)));
     });
 }

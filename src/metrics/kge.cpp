@@ -21,11 +21,6 @@ std::vector<double> log_transform(std::span<const double> values) {
 }  // namespace
 
 Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<const double> obs, bool use_log) {
-    return kling_gupta_efficiency(sim, obs, use_log, std::nullopt, std::nullopt);
-}
-
-Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<const double> obs, bool use_log,
-                                        std::optional<double> sum_sim, std::optional<double> sum_obs) {
     if (obs.empty()) return value_error("Observed series is empty.");
     if (sim.size() != obs.size()) return value_error("Series length mismatch.");
     std::vector<double> log_sim;
@@ -47,16 +42,9 @@ Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<c
     // pass only share the loads.
     double sum_s = 0.0;
     double sum_o = 0.0;
-    if (use_log || !sum_sim || !sum_obs) {
-        for (std::size_t i = 0; i < n; ++i) {
-            sum_s = sum_s + s[i];
-            sum_o = sum_o + o[i];
-        }
-        if (!use_log && sum_sim) sum_s = *sum_sim;
-        if (!use_log && sum_obs) sum_o = *sum_obs;
-    } else {
-        sum_s = *sum_sim;
-        sum_o = *sum_obs;
+    for (std::size_t i = 0; i < n; ++i) {
+        sum_s = sum_s + s[i];
+        sum_o = sum_o + o[i];
     }
     const double mean_s = sum_s / count;
     double mean_o = sum_o / count;

@@ -1,7 +1,6 @@
 // Kling-Gupta efficiency.  Plain C++.
 #pragma once
 
-#include <optional>
 #include <span>
 
 #include "error.hpp"
@@ -13,11 +12,5 @@ namespace quellmar {
 // are first transformed into new vectors of ln(v + 1e-6).  The inputs are
 // only read.  Fails when `obs` is empty, then when the lengths differ.
 Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<const double> obs, bool use_log);
-
-// The same, given the plain sums of `sim` and `obs` where the caller already
-// formed them (strictly left to right from 0.0): the pass that would form
-// them is skipped.  They are ignored under `use_log`.
-Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<const double> obs, bool use_log,
-                                        std::optional<double> sum_sim, std::optional<double> sum_obs);
 
 }  // namespace quellmar
