@@ -507,6 +507,24 @@ def bench_threads():
                  f"os.cpu_count() = {os.cpu_count()}, load average {load_average()} when measured (other "
                  f"processes on the machine take cores from the 2-thread run).")
 
+    # Control: C code that runs without the GIL (hashlib on 16 MiB blocks),
+    # to show how much of a second core the machine gives at this moment.
+    import hashlib
+    block = b"q" * (16 << 20)
+    blocks = list(range(8 if QUICK else 16))
+
+    def ensemble_c(workers):
+        with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+            list(pool.map(lambda _: hashlib.sha256(block).digest(), blocks))
+
+    t1, t2 = interleaved(ensemble_c)
+    g = Group("ensemble (threads)", f"control: hashlib.sha256 of {len(blocks)} x 16 MiB (C, no GIL)", t2)
+    ROWS[-1] = ROWS[-1][:3] + ("on 2 threads",) + ROWS[-1][4:]
+    control = g.vs("the same on 1 thread", t1)
+    g.info("cores busy during the 2-thread run (CPU time / wall time)", f"{CORES_USED[ensemble_c]:.2f}")
+    NOTES.append(f"Control: plain C work without the GIL got {control:.2f}x on 2 threads in the same minutes: "
+                 f"the most this machine offered then.")
+
     route = quellmar.reach.run_muskingum_routing
     big = CTS(hydrograph(200_000), timedelta(minutes=15), "discharge")
     ks = [timedelta(hours=2 + i) for i in range(8 if QUICK else 16)]
