@@ -526,7 +526,7 @@ def bench_threads():
                  f"the most this machine offered then.")
 
     route = quellmar.reach.run_muskingum_routing
-    big = CTS(hydrograph(200_000), timedelta(minutes=15), "discharge")
+    big = CTS(hydrograph(500_000), timedelta(minutes=15), "discharge")
     ks = [timedelta(hours=2 + i) for i in range(8 if QUICK else 16)]
 
     def musk(k):
@@ -537,7 +537,7 @@ def bench_threads():
             list(pool.map(musk, ks))
 
     t1, t2 = interleaved(ensemble_m)
-    g = Group("ensemble (threads)", f"{len(ks)} Muskingum runs, 200,000 values x 10 sub-reaches", t2)
+    g = Group("ensemble (threads)", f"{len(ks)} Muskingum runs, 500,000 values x 10 sub-reaches", t2)
     ROWS[-1] = ROWS[-1][:3] + ("on 2 threads",) + ROWS[-1][4:]
     g.vs("the same on 1 thread", t1, target=1.6)
     g.info("cores busy during the 2-thread run (CPU time / wall time)", f"{CORES_USED[ensemble_m]:.2f}")
