@@ -129,6 +129,10 @@ private:
     PyThreadState* state_;
 };
 
+// Work of at least this many value steps is worth releasing the lock for:
+// taking it back costs a few microseconds when other threads want it.
+inline constexpr std::size_t kLongRunValues = 16384;
+
 // Runs `work` without the interpreter lock when `long_enough`, else as is.
 template <class Work>
 decltype(auto) maybe_without_gil(bool long_enough, Work&& work) {
@@ -326,6 +330,8 @@ public:
     ~DoubleView();
 
     std::span<const double> values() const { return values_; }
+    // True when the values are a converted copy, not the caller's buffer.
+    bool owned() const { return !has_view_; }
 
 private:
     friend struct From<DoubleView>;
@@ -381,6 +387,46 @@ struct From<T, std::void_t<decltype(PyClass<T>::info())>> {
         auto* inst = instance_of<T>(obj);
         SharedBorrow b(inst->borrow);
         return inst->value;
+    }
+};
+
+// An instance of a module class whose value has no setters, read in place
+// by a routine that only reads it.  The object is kept alive and under a
+// shared borrow until the Borrowed is destroyed, and nothing can change such
+// a value, so the routine sees exactly what a copy would hold, and may read
+// it without the interpreter lock.  Destroy it with the lock held.
+template <class T>
+class Borrowed {
+public:
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+    Borrowed& operator=(Borrowed&&) = delete;
+    Borrowed(Borrowed&& o) noexcept : obj_(std::exchange(o.obj_, nullptr)) {}
+    ~Borrowed() {
+        if (obj_ == nullptr) return;
+        instance_of<T>(obj_)->borrow.fetch_sub(1, std::memory_order_release);
+        Py_DECREF(obj_);
+    }
+    const T& operator*() const noexcept { return instance_of<T>(obj_)->value; }
+    const T* operator->() const noexcept { return &instance_of<T>(obj_)->value; }
+
+private:
+    friend struct From<Borrowed<T>>;
+    explicit Borrowed(PyObject* obj) noexcept : obj_(obj) {}
+    PyObject* obj_;
+};
+
+template <class T>
+struct From<Borrowed<T>> {
+    static Borrowed<T> convert(PyObject* obj) {
+        PyTypeObject* tp = type_of<T>();
+        if (!PyObject_TypeCheck(obj, tp)) raise_cast(obj, PyClass<T>::info().name());
+        auto& counter = instance_of<T>(obj)->borrow;
+        {
+            SharedBorrow b(counter);  // refuses an exclusive borrow in progress
+            counter.fetch_add(1, std::memory_order_acquire);
+        }
+        return Borrowed<T>(Py_NewRef(obj));
     }
 };
 

@@ -59,9 +59,13 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
     static const Signature sig{"run_linear_reservoir", names, 3};
     return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
         const double basin_area = a.get<double>(0);
-        const IncrementalTimeSeries rainfall = a.get<IncrementalTimeSeries>(1);
+        // Read in place: a series cannot change.
+        const Borrowed<IncrementalTimeSeries> rainfall = a.get<Borrowed<IncrementalTimeSeries>>(1);
         const NamedLayers layers = a.get<NamedMap<LinearReservoir>>(2);
-        BaseflowResult result = unwrap(linear_reservoir_baseflow(basin_area, rainfall, layers));
+        // Every layer is a pass over the rainfall.
+        const bool long_run = rainfall->data.size() * (layers.size() + 1) >= kLongRunValues;
+        BaseflowResult result = unwrap(maybe_without_gil(
+            long_run, [&] { return linear_reservoir_baseflow(basin_area, *rainfall, layers); }));
         // (total, flows), the flows dictionary keyed in the caller's layer order.
         return to_python(std::make_pair(std::move(result.total), std::move(result.flows)));
     });

@@ -1,5 +1,7 @@
 #include "baseflow/linear_reservoir.hpp"
 
+#include <cmath>
+
 #include "format.hpp"
 
 namespace quellmar {
@@ -80,19 +82,33 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
     // and the total still adds the layers in visiting order.
     const double* rain = rainfall.data.data();
     double* total = result.total.data.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        const double r = rain[i];
-        double sum = 0.0;
-        for (Chain& chain : chains) {
-            double q = area_factor * ((chain.fraction * r) / dt);
-            for (std::size_t j = 0; j < chain.stages; ++j) {
-                q = chain.c * q + chain.d * chain.stage[j];
-                chain.stage[j] = q;
+    auto run = [&](auto per_hour) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double r = rain[i];
+            double sum = 0.0;
+            for (Chain& chain : chains) {
+                double q = area_factor * per_hour(chain.fraction * r);
+                for (std::size_t j = 0; j < chain.stages; ++j) {
+                    q = chain.c * q + chain.d * chain.stage[j];
+                    chain.stage[j] = q;
+                }
+                chain.out[i] = q;
+                sum = q + sum;
             }
-            chain.out[i] = q;
-            sum = q + sum;
+            total[i] = sum;
         }
-        total[i] = sum;
+    };
+    // Depth per step to depth per hour: a division by dt.  When dt is a
+    // power of two (steps of 15 or 30 minutes, 1, 2 or 4 hours...), its
+    // reciprocal is exact and multiplying by it gives the same double as
+    // dividing, for every operand: both are the correctly rounded value of
+    // the same real number.  The product is much cheaper than the division.
+    int exponent = 0;
+    if (std::frexp(dt, &exponent) == 0.5) {
+        const double inverse = 1.0 / dt;
+        run([inverse](double v) { return v * inverse; });
+    } else {
+        run([dt](double v) { return v / dt; });
     }
     return result;
 }

@@ -16,7 +16,13 @@ PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         const DoubleView obs = a.get<DoubleView>(1);
         // The default is False, not None: an explicit None is refused.
         const bool use_log = a.raw(2) != nullptr ? a.get<bool>(2) : false;
-        return to_python(unwrap(kling_gupta_efficiency(sim.values(), obs.values(), use_log)));
+        // A view reads the caller's buffer in place and keeps the lock; two
+        // converted copies are the routine's own.
+        const bool owned = sim.owned() && obs.owned();
+        const bool long_run = owned && obs.values().size() >= kLongRunValues;
+        Expected<double> kge = maybe_without_gil(
+            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log); });
+        return to_python(unwrap(std::move(kge)));
     });
 }
 

@@ -35,13 +35,18 @@ PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t 
                                             "time_to_dry"};
     static const Signature sig{"run_deficit_and_constant", names, 5};
     return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        const IncrementalTimeSeries rainfall = a.get<IncrementalTimeSeries>(0);
+        // Read in place: a series cannot change.
+        const Borrowed<IncrementalTimeSeries> rainfall = a.get<Borrowed<IncrementalTimeSeries>>(0);
         const double initial_deficit = a.get<double>(1);
         const double max_deficit = a.get<double>(2);
         const double constant_loss_per_hr = a.get<double>(3);
         const Timedelta time_to_dry = a.get<Timedelta>(4);
-        return to_python(unwrap(
-            deficit_and_constant(rainfall, initial_deficit, max_deficit, constant_loss_per_hr, time_to_dry)));
+        Expected<DeficitConstantResult> result =
+            maybe_without_gil(rainfall->data.size() >= kLongRunValues, [&] {
+                return deficit_and_constant(*rainfall, initial_deficit, max_deficit, constant_loss_per_hr,
+                                            time_to_dry);
+            });
+        return to_python(unwrap(std::move(result)));
     });
 }
 

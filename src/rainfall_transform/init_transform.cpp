@@ -14,14 +14,21 @@ PyObject* run_clark_uh(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     static constexpr const char* names[] = {"rainfall", "basin_area", "tc", "storage_r"};
     static const Signature sig{"run_clark_uh", names, 4};
     return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        const IncrementalTimeSeries rainfall = a.get<IncrementalTimeSeries>(0);
+        // Read in place: a series cannot change.
+        const Borrowed<IncrementalTimeSeries> rainfall = a.get<Borrowed<IncrementalTimeSeries>>(0);
         const double basin_area = a.get<double>(1);
         const Timedelta tc = a.get<Timedelta>(2);
         const Timedelta storage_r = a.get<Timedelta>(3);
 
         const Duration tc_duration = unwrap(to_duration(tc));
         const Duration r_duration = unwrap(to_duration(storage_r));
-        return to_python(clark_uh(rainfall, basin_area, tc_duration, r_duration));
+        // Work grows with the number of ordinates times the rainfall values.
+        const double ordinates = tc_duration.as_seconds() / static_cast<double>(rainfall->time_step);
+        const bool long_run = static_cast<double>(rainfall->data.size()) * (ordinates + 1.0) >=
+                              static_cast<double>(kLongRunValues);
+        ContinuousTimeSeries runoff =
+            maybe_without_gil(long_run, [&] { return clark_uh(*rainfall, basin_area, tc_duration, r_duration); });
+        return to_python(std::move(runoff));
     });
 }
 

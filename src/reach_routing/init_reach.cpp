@@ -15,7 +15,9 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
     static constexpr const char* names[] = {"inflow", "k", "x", "sub_reaches", "initial_outflow"};
     static const Signature sig{"run_muskingum_routing", names, 5};
     return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        ContinuousTimeSeries inflow = a.get<ContinuousTimeSeries>(0);
+        // Read in place: a series cannot change.  The routing's own copy is
+        // made along with the routing, without the lock when the run is long.
+        const Borrowed<ContinuousTimeSeries> inflow = a.get<Borrowed<ContinuousTimeSeries>>(0);
         const Timedelta k = a.get<Timedelta>(1);
         const double x = a.get<double>(2);
         const std::int64_t sub_reaches = a.get<std::int64_t>(3);
@@ -23,7 +25,14 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
 
         if (muskingum_x_outside_range(x)) warn(kMuskingumRangeWarning);
         const Duration k_duration = unwrap(to_duration(k));
-        return to_python(route_reach(std::move(inflow), k_duration, x, sub_reaches, initial_outflow));
+        // The routing works on its own copy of the inflow: long runs let
+        // other threads run meanwhile.
+        const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;
+        const bool long_run = inflow->data.size() >= kLongRunValues / passes;
+        ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
+            return route_reach(ContinuousTimeSeries(*inflow), k_duration, x, sub_reaches, initial_outflow);
+        });
+        return to_python(std::move(routed));
     });
 }
 

@@ -1,56 +1,108 @@
 #include "reach_routing/muskingum.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace quellmar {
+namespace {
 
-std::vector<double> muskingum_routing(std::vector<double> inflow, std::optional<double> initial_outflow, double dt,
-                                      double k, double x) {
-    const std::size_t n = inflow.size();
-    if (n == 0) panic_index(0, 0);
-    const double first = initial_outflow ? *initial_outflow : inflow[0];
+struct Coefficients {
+    double c0, c1, c2;
+};
 
-    std::vector<double> outflow;
-    reserve_exact(outflow, n);
-    outflow.push_back(first);
-    if (n == 1) return outflow;
-
-    // Once per segment: they depend only on dt, k and x.
+// Once per call: they depend only on dt, k and x.
+Coefficients coefficients(double dt, double k, double x) {
     const double two_k = k + k;
     const double a = two_k * x;
     const double b = two_k * (1.0 - x);
     const double d = dt + b;
-    const double c0 = (dt - a) / d;
-    const double c1 = (dt + a) / d;
-    const double c2 = (b - dt) / d;
+    return {(dt - a) / d, (dt + a) / d, (b - dt) / d};
+}
 
-    const double* in = inflow.data();
-    double previous_in = in[0];
-    double out = first;
+// Routes values[1..n-1] in place through G consecutive segments at once.
+// Segment s at time i needs its own outflow at i - 1 and the outflow of
+// segment s - 1 at i - 1 and i, so the G recurrences advance side by side,
+// one time step at a time, and their dependent chains overlap instead of
+// running one full pass after the other.  Each value is computed exactly as
+// a pass of one segment computes it: C2 * O[i-1] + (C1 * I[i-1] + C0 * I[i]).
+// `first` is every segment's first outflow, and so (from the second segment
+// on) every segment's first inflow; values[0] is the first segment's.
+template <int G>
+void route_segments(double* values, std::size_t n, double first, const Coefficients& c) {
+    double previous_in[G];
+    double out[G];
+    previous_in[0] = values[0];
+    for (int s = 1; s < G; ++s) previous_in[s] = first;
+    for (int s = 0; s < G; ++s) out[s] = first;
     for (std::size_t i = 1; i < n; ++i) {
-        const double current_in = in[i];
-        const double carried = c1 * previous_in + c0 * current_in;
-        out = c2 * out + carried;
-        outflow.push_back(out);
-        previous_in = current_in;
+        double v = values[i];
+        for (int s = 0; s < G; ++s) {
+            const double carried = c.c1 * previous_in[s] + c.c0 * v;
+            out[s] = c.c2 * out[s] + carried;
+            previous_in[s] = v;
+            v = out[s];
+        }
+        values[i] = v;
     }
-    return outflow;
+    values[0] = first;
+}
+
+constexpr std::size_t kSegmentsPerSweep = 8;
+
+void route_sweep(double* values, std::size_t n, double first, const Coefficients& c, std::size_t segments) {
+    switch (segments) {
+        case 1: route_segments<1>(values, n, first, c); break;
+        case 2: route_segments<2>(values, n, first, c); break;
+        case 3: route_segments<3>(values, n, first, c); break;
+        case 4: route_segments<4>(values, n, first, c); break;
+        case 5: route_segments<5>(values, n, first, c); break;
+        case 6: route_segments<6>(values, n, first, c); break;
+        case 7: route_segments<7>(values, n, first, c); break;
+        default: route_segments<8>(values, n, first, c); break;
+    }
+}
+
+// Routes `values` in place through `segments` (>= 1) segments.
+void route_in_place(std::vector<double>& values, std::optional<double> initial_outflow, double dt, double k,
+                    double x, std::uint64_t segments) {
+    const std::size_t n = values.size();
+    if (n == 0) panic_index(0, 0);
+    const double first = initial_outflow ? *initial_outflow : values[0];
+    if (n == 1) {
+        values[0] = first;
+        return;
+    }
+    const Coefficients c = coefficients(dt, k, x);
+    double* data = values.data();
+    // The first sweep takes the inflow's own first value as its first
+    // inflow; later sweeps start from `first`, which their input holds.
+    while (segments > 0) {
+        const std::size_t now = static_cast<std::size_t>(std::min<std::uint64_t>(segments, kSegmentsPerSweep));
+        route_sweep(data, n, first, c, now);
+        segments -= now;
+    }
+}
+
+}  // namespace
+
+std::vector<double> muskingum_routing(std::vector<double> inflow, std::optional<double> initial_outflow, double dt,
+                                      double k, double x) {
+    route_in_place(inflow, initial_outflow, dt, k, x, 1);
+    return inflow;
 }
 
 ContinuousTimeSeries route_reach(ContinuousTimeSeries inflow, const Duration& k, double x,
                                  std::int64_t sub_reaches, double initial_outflow) {
     const double dt = static_cast<double>(inflow.time_step);
     const double k_segment = k.as_seconds() / static_cast<double>(sub_reaches);
-
-    std::vector<double> outflow = muskingum_routing(std::move(inflow.data), initial_outflow, dt, k_segment, x);
-    // Every later segment starts from its own first inflow value, which is
-    // the previous segment's first outflow.
-    for (std::int64_t s = 1; s < sub_reaches; ++s) {
-        outflow = muskingum_routing(std::move(outflow), std::nullopt, dt, k_segment, x);
-    }
+    // A sub_reaches of 1 or less routes one segment.  Every later segment
+    // starts from its own first inflow value, which is the previous
+    // segment's first outflow: initial_outflow.
+    const std::uint64_t segments = sub_reaches > 1 ? static_cast<std::uint64_t>(sub_reaches) : 1;
+    route_in_place(inflow.data, initial_outflow, dt, k_segment, x, segments);
 
     ContinuousTimeSeries result;
-    result.data = std::move(outflow);
+    result.data = std::move(inflow.data);
     result.time_step = inflow.time_step;
     result.kind = kKindDischarge;
     return result;

@@ -24,11 +24,18 @@ PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     static constexpr const char* names[] = {"inflow", "initial_elevation", "elevation_storage", "discharge_info"};
     static const Signature sig{"run_level_pool_routing", names, 4};
     return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        const ContinuousTimeSeries inflow = a.get<ContinuousTimeSeries>(0);
+        // The inflow and the curve are read in place: neither can change.
+        const Borrowed<ContinuousTimeSeries> inflow = a.get<Borrowed<ContinuousTimeSeries>>(0);
         const double initial_elevation = a.get<double>(1);
-        const ElevationStorage curve = a.get<ElevationStorage>(2);
+        const Borrowed<ElevationStorage> curve = a.get<Borrowed<ElevationStorage>>(2);
         const OutletMap outlets = a.get<NamedMap<DischargeInfo>>(3);
-        return to_python(unwrap(run_level_pool_routing(inflow, initial_elevation, curve, outlets)));
+        // One step per simulated second: all but the shortest runs let other
+        // threads run meanwhile.
+        const auto seconds = static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
+        Expected<LevelPoolResult> result = maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
+            return run_level_pool_routing(*inflow, initial_elevation, *curve, outlets);
+        });
+        return to_python(unwrap(std::move(result)));
     });
 }
 
