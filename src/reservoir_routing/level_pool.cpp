@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 namespace quellmar {
 namespace {
@@ -70,10 +71,8 @@ inline double sample(const double* data, std::size_t n, double step, double d) {
 // One outlet, flattened for the hot path.
 struct FastOutlet {
     enum class Kind { Constant, Specified, Controlled, Uncontrolled } kind = Kind::Constant;
-    bool has_min = false;
-    bool has_max = false;
-    double min_e = 0.0;
-    double max_e = 0.0;
+    std::optional<double> minimum_elevation;
+    std::optional<double> maximum_elevation;
     double value = 0.0;   // constant: the discharge; uncontrolled: the offset (0.0 when absent)
     bool has_cap = false;
     double cap = 0.0;     // specified: maximum_release; controlled: maximum_release or +inf
@@ -88,9 +87,7 @@ struct FastOutlet {
     SegmentTable table;
 
     bool gate_closed(double e) const {
-        if (has_min && e < min_e) return true;
-        if (has_max && e > max_e) return true;
-        return false;
+        return quellmar::gate_closed(minimum_elevation, maximum_elevation, e);
     }
 
     // rated_discharge when it needs neither an error nor a search.
@@ -149,10 +146,8 @@ Overload(F...) -> Overload<F...>;
 FastOutlet flatten(const DischargeInfo& info) {
     FastOutlet f;
     auto gates = [&f](const std::optional<double>& lo, const std::optional<double>& hi) {
-        f.has_min = lo.has_value();
-        f.min_e = lo.value_or(0.0);
-        f.has_max = hi.has_value();
-        f.max_e = hi.value_or(0.0);
+        f.minimum_elevation = lo;
+        f.maximum_elevation = hi;
     };
     auto curve = [&f](const ElevationDischarge& c) {
         f.first = c.first_elevation();
