@@ -12,6 +12,7 @@ import math
 import mmap
 import os
 import struct
+import warnings
 from decimal import Decimal
 from fractions import Fraction
 
@@ -361,6 +362,16 @@ def _numpy_atoms():
     ]
 
 
+def _unicode_array():
+    # the "u" type code is deprecated since 3.13 and goes away in 3.16
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        try:
+            return [array.array("u", "ab")]
+        except ValueError:
+            return []
+
+
 def hostile_atoms():
     nan = float("nan")
     return [
@@ -446,7 +457,6 @@ def hostile_atoms():
         array.array("d", [1.0, 2.0]),
         array.array("f", [1.0]),
         array.array("i", [1, 2]),
-        array.array("u", "ab"),
         memoryview(b"\x01\x02"),
         memoryview(array.array("d", [1.0, 2.0])),
         memoryview(array.array("d", [1.0, 2.0, 3.0, 4.0])).cast("B").cast("d", (2, 2)),
@@ -466,7 +476,7 @@ def hostile_atoms():
         Ellipsis,
         NotImplemented,
         os.environ,
-    ] + _numpy_atoms()
+    ] + _unicode_array() + _numpy_atoms()
 
 
 # ---------------------------------------------------------------------------

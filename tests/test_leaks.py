@@ -31,7 +31,7 @@ C = U.ContinuousTimeSeries
 I = U.IncrementalTimeSeries
 LR = quellmar.baseflow.LinearReservoir
 ITERATIONS = int(os.environ.get("QUELLMAR_LEAK_ITERATIONS", "2000"))
-WARMUP = 200
+WARMUP = 500
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 # Figures of the last run, written out on request (tools/run_checks.sh).
@@ -303,8 +303,8 @@ def test_no_leak(case):
     grown = run_case(fn, args, kwargs, expect)
     assert grown["refcounts"] == [], grown
     # An object lost per call would add ITERATIONS blocks; the interpreter's
-    # own caches settle during the warm-up.
-    assert grown["blocks"] < ITERATIONS // 20, grown
+    # free lists and caches move by a few dozen blocks, and settle.
+    assert grown["blocks"] < ITERATIONS // 8, grown
     # C++ allocations: a lost vector of even one double per call shows here.
     assert grown["heap"] < ITERATIONS * 4, grown
     if not UNDER_ASAN:
