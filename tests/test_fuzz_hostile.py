@@ -231,8 +231,11 @@ sys.path[:0] = {path!r}
 try:
     import _xxsubinterpreters as interpreters
 except ImportError:
-    print("no subinterpreters")
-    raise SystemExit(0)
+    try:
+        import _interpreters as interpreters
+    except ImportError:
+        print("no subinterpreters")
+        raise SystemExit(0)
 import quellmar
 code = '''
 import sys
