@@ -137,6 +137,12 @@ DATA = [float(i % 13) * 0.5 for i in range(64)]
 RAIN = [0.0, 0.25, 1.0, 0.5, 0.0, 0.1] * 10
 
 
+def with_error_filter(fn, *args):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", UserWarning)
+        return fn(*args)
+
+
 def cases():
     R = RU
     curve = R.ElevationDischarge([100.0, 105.0, 110.0], [0.0, 20.0, 50.0])
@@ -153,6 +159,7 @@ def cases():
     layers = {"fast": LR(dt.timedelta(hours=6), 0.3, 1.0, 2), "slow": LR(dt.timedelta(hours=48), 0.5, 2.0, 3)}
     reservoir = LR(dt.timedelta(hours=12), 0.4, 1.5)
     empty = C([], HOUR, "discharge")
+    short = C([1.0, 1.0], dt.timedelta(seconds=60), "discharge")
     run_lp = quellmar.reservoir.run_level_pool_routing
     mk = quellmar.reach.run_muskingum_routing
     kge = quellmar.metrics.calculate_kge
@@ -170,6 +177,8 @@ def cases():
         ("series-bad-item", C, ([1.0, "x"], HOUR, "discharge"), {}, TypeError),
         ("series-raising-item", C, ([1.0, FloatRaises()], HOUR, "discharge"), {}, Exception),
         ("series-int-step", C, (DATA, 3600, "discharge"), {}, TypeError),
+        ("series-not-sequence", C, (5, HOUR, "discharge"), {}, TypeError),
+        ("series-kind-type", I, (DATA, HOUR, 5), {}, TypeError),
         ("series-bad-kind", C, (DATA, HOUR, "flow"), {}, ValueError),
         ("series-negative-step", C, (DATA, dt.timedelta(seconds=-1), "volume"), {}, ValueError),
         ("series-zero-step", C, (DATA, dt.timedelta(0), "volume"), {}, ValueError),
@@ -189,14 +198,19 @@ def cases():
         ("storage-curve", R.ElevationStorage, (DATA[:1] + [1.0, 2.0], [0.0, 1.0, 2.0]), {}, ()),
         ("storage-curve-length", R.ElevationStorage, ([1.0, 2.0], [0.0]), {}, ValueError),
         ("storage-curve-order", R.ElevationStorage, ([2.0, 1.0], [0.0, 1.0]), {}, ValueError),
+        ("storage-curve-storage-order", R.ElevationStorage, ([1.0, 2.0], [1.0, 1.0]), {}, ValueError),
         ("get-storage", lambda c, x: c.get_storage(x), (storage, 2.5), {}, ()),
         ("get-storage-range", lambda c, x: c.get_storage(x), (storage, 11.0), {}, ValueError),
         ("get-storage-nan", lambda c, x: c.get_storage(x), (storage, float("nan")), {}, PanicException),
         ("get-elevation", lambda c, x: c.get_elevation(x), (storage, 7e4), {}, ()),
+        ("get-elevation-range", lambda c, x: c.get_elevation(x), (storage, -1.0), {}, ValueError),
+        ("get-storage-type", lambda c, x: c.get_storage(x), (storage, "1"), {}, TypeError),
         ("get-elevation-short-curve", lambda c, x: c.get_elevation(x), (R.ElevationStorage([1.0], [2.0]), 2.0), {},
          PanicException),
         ("discharge-curve", R.ElevationDischarge, ([1.0, 2.0, 3.0], [0.0, 0.0, 4.0]), {}, ()),
         ("discharge-curve-short", R.ElevationDischarge, ([1.0], [0.0]), {}, ValueError),
+        ("discharge-curve-length", R.ElevationDischarge, ([1.0, 2.0], [0.0]), {}, ValueError),
+        ("discharge-curve-elevation-order", R.ElevationDischarge, ([2.0, 1.0], [0.0, 1.0]), {}, ValueError),
         ("discharge-curve-order", R.ElevationDischarge, ([1.0, 2.0], [1.0, 0.0]), {}, ValueError),
         ("curve-attributes", lambda c: (c.elevation, c.discharge), (curve,), {}, ()),
         # outlets
@@ -207,6 +221,9 @@ def cases():
         ("controlled-outlet", R.ControlledDischargeInfo, (curve, 90.0, 120.0, 30.0), {}, ()),
         ("controlled-outlet-type", R.ControlledDischargeInfo, (storage,), {}, TypeError),
         ("uncontrolled-outlet", R.UnControlledDischargeInfo, (curve, 2.0), {}, ()),
+        ("uncontrolled-outlet-type", R.UnControlledDischargeInfo, (curve, "2"), {}, TypeError),
+        ("outlet-gate-type", R.ConstantDischargeInfo, (5.0,), {"maximum_elevation": [1.0]}, TypeError),
+        ("result-record-constructor", type(result), (), {}, TypeError),
         ("outlet-attributes", lambda o: [getattr(o, a) for a in ("elevation_discharge", "minimum_elevation",
                                                                    "maximum_elevation", "maximum_release")],
          (outlets["controlled"],), {}, ()),
@@ -220,6 +237,13 @@ def cases():
                                              {"c": R.ControlledDischargeInfo(R.ElevationDischarge([0.0, 1.0],
                                                                                                   [0.0, 1.0]))}),
          {}, ValueError),
+        ("level-pool-release-too-short", run_lp, (flow, 2.0, storage, {"s": R.SpecifiedDischargeInfo(short)}), {},
+         ValueError),
+        ("level-pool-spillway-above", run_lp, (flow, 9.5, storage,
+                                               {"u": R.UnControlledDischargeInfo(R.ElevationDischarge([0.0, 9.0],
+                                                                                                      [0.0, 1.0]))}),
+         {}, ValueError),
+        ("level-pool-nan-elevation", run_lp, (flow, float("nan"), storage, outlets), {}, PanicException),
         ("level-pool-overflowing", run_lp, (C([1e6] * 4, dt.timedelta(seconds=60), "discharge"), 2.0, storage, {}),
          {}, ValueError),
         ("level-pool-empty-inflow", run_lp, (empty, 2.0, storage, outlets), {}, PanicException),
@@ -232,6 +256,7 @@ def cases():
         ("muskingum", mk, (flow, HOUR, 0.2, 3, 1.0), {}, ()),
         ("muskingum-subclass", mk, (ContinuousSub(DATA, HOUR, "discharge"), HOUR, 0.2, 1, 1.0), {}, ()),
         ("muskingum-warning", mk, (flow, HOUR, 0.7, 1, 1.0), {}, ()),
+        ("muskingum-warning-raised", with_error_filter, (mk, flow, HOUR, 0.7, 1, 1.0), {}, UserWarning),
         ("muskingum-negative-k", mk, (flow, -HOUR, 0.2, 1, 1.0), {}, ValueError),
         ("muskingum-empty", mk, (empty, HOUR, 0.2, 1, 1.0), {}, PanicException),
         ("muskingum-k-type", mk, (flow, 3600, 0.2, 1, 1.0), {}, TypeError),
@@ -241,6 +266,7 @@ def cases():
         ("clark-subclass", clark, (IncrementalSub(RAIN, HOUR, "rainfall"), 1.0, dt.timedelta(hours=3), HOUR), {}, ()),
         ("clark-zero-tc", clark, (rain, 640.0, dt.timedelta(0), HOUR), {}, ()),
         ("clark-negative-tc", clark, (rain, 640.0, -HOUR, HOUR), {}, ValueError),
+        ("clark-negative-storage", clark, (rain, 640.0, HOUR, -HOUR), {}, ValueError),
         ("clark-huge-tc", clark, (I([1.0], dt.timedelta(seconds=1), "rainfall"), 1.0, dt.timedelta.max, HOUR), {},
          MemoryError),
         ("clark-type", clark, (rain, "640", HOUR, HOUR), {}, TypeError),
@@ -252,6 +278,8 @@ def cases():
         # baseflow
         ("layer", LR, (dt.timedelta(hours=12), 0.3, 5.0), {"num_reservoir": 2}, ()),
         ("layer-k", LR, (dt.timedelta(0), 0.3, 5.0), {}, ValueError),
+        ("layer-k-negative", LR, (-HOUR, 0.3, 5.0), {}, ValueError),
+        ("layer-k-type", LR, (3600, 0.3, 5.0), {}, TypeError),
         ("layer-fraction", LR, (HOUR, 1.5, 5.0), {}, ValueError),
         ("layer-count", LR, (HOUR, 0.5, 5.0, 0), {}, ValueError),
         ("layer-count-type", LR, (HOUR, 0.5, 5.0, None), {}, TypeError),
