@@ -55,7 +55,8 @@ export QUELLMAR_FUZZ_REPORT="$work/figures.txt"
 : > "$QUELLMAR_FUZZ_REPORT"
 
 scan() {  # a report that did not abort (it should have) still fails the run
-    if grep -E "runtime error:|ERROR: AddressSanitizer|SUMMARY: (Address|UndefinedBehavior)Sanitizer" "$1" >/dev/null; then
+    if grep -E "runtime error:|ERROR: AddressSanitizer|SUMMARY: (Address|UndefinedBehavior)Sanitizer|Fatal Python error" \
+            "$1" >/dev/null; then
         echo "sanitize: sanitizer report in $1" >&2
         return 1
     fi
@@ -65,9 +66,13 @@ scan() {  # a report that did not abort (it should have) still fails the run
 # capture file is lost when the process aborts): --capture=sys.
 cd "$root"
 status=0
-echo "sanitize: whole suite against the instrumented module"
+# Development mode (-X dev) adds the debug hooks of Python's allocators: they
+# stop the process when an allocator is called without the interpreter lock
+# (a routine that released it and still touched Python memory) or when a
+# Python buffer is written past its end.
+echo "sanitize: whole suite against the instrumented module, in development mode"
 echo "whole suite (default budgets):" >> "$QUELLMAR_FUZZ_REPORT"
-python -m pytest tests -p no:cacheprovider --capture=sys 2>&1 | tee "$work/suite.log" || status=1
+python -X dev -m pytest tests -p no:cacheprovider --capture=sys 2>&1 | tee "$work/suite.log" || status=1
 scan "$work/suite.log" || status=1
 
 if [ "$examples" != 0 ]; then
