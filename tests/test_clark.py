@@ -8,6 +8,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
+from helpers import assert_same, same
 
 ContinuousTimeSeries = quellmar.utils.ContinuousTimeSeries
 IncrementalTimeSeries = quellmar.utils.IncrementalTimeSeries
@@ -69,18 +70,6 @@ def ref_clark(rain, step, area, tc, r):
         for j in range(n):
             out[b + j] = out[b + j] + value * uh[j]
     return out
-
-
-def same(a, b):
-    if math.isnan(a) or math.isnan(b):
-        return math.isnan(a) and math.isnan(b)
-    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
-
-
-def assert_same(got, want):
-    assert len(got) == len(want)
-    for i, (g, w) in enumerate(zip(got, want)):
-        assert same(g, w), (i, g, w)
 
 
 def rainfall(data, step=HOUR, kind="rainfall"):

@@ -5,6 +5,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
+from helpers import same_values
 
 IS = quellmar.utils.IncrementalTimeSeries
 CS = quellmar.utils.ContinuousTimeSeries
@@ -47,13 +48,6 @@ def reference(data, step, initial, max_deficit, rate, drying_seconds):
     return out
 
 
-def same(a, b):
-    """Element-wise identity of floats, NaN equal to NaN, -0.0 distinct from 0.0."""
-    return len(a) == len(b) and all(
-        (x != x and y != y) or (x == y and math.copysign(1, x) == math.copysign(1, y)) for x, y in zip(a, b)
-    )
-
-
 def hourly(data, step=3600):
     return IS(data, timedelta(seconds=step), "rainfall")
 
@@ -91,7 +85,7 @@ def test_matches_step_by_step_model(data, step, initial, max_deficit, rate, dryi
     res = run(hourly(data, step), initial, max_deficit, rate, drying)
     exp = reference(data, step, initial, max_deficit, rate, drying.total_seconds())
     for got, want in zip((res.excess, res.loss, res.deficit), exp):
-        assert same(got.data, want)
+        assert same_values(got.data, want)
         assert got.kind == "rainfall" and got.time_step == timedelta(seconds=step)
 
 

@@ -11,6 +11,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
+from helpers import assert_same, panic_of, same
 
 ContinuousTimeSeries = quellmar.utils.ContinuousTimeSeries
 IncrementalTimeSeries = quellmar.utils.IncrementalTimeSeries
@@ -64,30 +65,8 @@ def ref_route(inflow, dt, k, x, sub_reaches, initial):
     return out
 
 
-def same(a, b):
-    """Equal bit for bit, treating every NaN alike."""
-    if math.isnan(a) or math.isnan(b):
-        return math.isnan(a) and math.isnan(b)
-    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
-
-
-def assert_same(got, want):
-    assert len(got) == len(want)
-    for i, (g, w) in enumerate(zip(got, want)):
-        assert same(g, w), (i, g, w)
-
-
 def series(data, step=HOUR, kind="discharge"):
     return ContinuousTimeSeries(data, step, kind)
-
-
-def panic_of(call):
-    with pytest.raises(BaseException) as info:
-        call()
-    exc = info.value
-    assert type(exc).__name__ == "PanicException"
-    assert not isinstance(exc, Exception)
-    return exc
 
 
 HYDROGRAPH = [10.0, 20.0, 30.0, 20.0, 10.0]

@@ -1,0 +1,33 @@
+"""Comparisons shared by the test modules."""
+
+import math
+
+import pytest
+
+
+def same(a, b):
+    """Equal bit for bit, treating every NaN alike (-0.0 differs from 0.0)."""
+    if math.isnan(a) or math.isnan(b):
+        return math.isnan(a) and math.isnan(b)
+    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+
+
+def same_values(a, b):
+    """Element-wise `same` of two sequences of the same length."""
+    return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+
+
+def assert_same(got, want):
+    assert len(got) == len(want)
+    for i, (g, w) in enumerate(zip(got, want)):
+        assert same(g, w), (i, g, w)
+
+
+def panic_of(call):
+    """Runs `call`, which must fail with PanicException; returns the exception."""
+    with pytest.raises(BaseException) as info:
+        call()
+    exc = info.value
+    assert type(exc).__name__ == "PanicException"
+    assert not isinstance(exc, Exception)
+    return exc
