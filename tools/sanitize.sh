@@ -7,7 +7,8 @@
 #   tools/sanitize.sh PYTHON WORKDIR [FUZZ_EXAMPLES]
 #
 # PYTHON is the interpreter to build for (not itself built with a sanitizer:
-# the runtime is preloaded), WORKDIR a scratch directory for the venv, the
+# the runtime is preloaded; CI runs it with 3.11 and the free-threaded 3.14t,
+# whose Py_GIL_DISABLED branches are the module's other half), WORKDIR a scratch directory for the venv, the
 # build tree and the logs.  FUZZ_EXAMPLES (default 300) is the Hypothesis
 # budget per fuzz test of the second step (300 take about a minute under the
 # sanitizers); 0 skips that step.
@@ -28,12 +29,11 @@ sanitizers=address,undefined,float-cast-overflow
 # shellcheck disable=SC1091
 source "$work/venv/bin/activate"
 python -m pip install --quiet --upgrade pip >/dev/null 2>&1 || true
-python -m pip install --quiet pytest hypothesis
-python -m pip install --quiet numpy || echo "sanitize: numpy unavailable; its tests skip"
+# The test extra, as README.md installs it, with the instrumented module.
 # _GLIBCXX_ASSERTIONS adds the standard library's own bounds checks
 # (operator[], front() on an empty vector), and _GLIBCXX_SANITIZE_VECTOR lets
 # ASan see reads between a vector's size and its capacity.
-python -m pip install --quiet "$root" \
+python -m pip install --quiet "$root[test]" \
     -Ccmake.define.QUELLMAR_SANITIZE="$sanitizers" \
     -Ccmake.define.CMAKE_CXX_FLAGS="-D_GLIBCXX_ASSERTIONS -D_GLIBCXX_SANITIZE_VECTOR=1" \
     -Ccmake.build-type=RelWithDebInfo \
