@@ -41,7 +41,7 @@ def test_readme_links_the_guide_and_figure():
     for figure in ("storm_event.png", "clark_truncation.png"):
         assert (ROOT / "docs" / figure).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert "python -m pip install . && python examples/storm_event.py" in readme
-    assert "python -m pip install pytest && python -m pytest tests" in readme
+    assert "python -m pip install \".[test]\" && python -m pytest tests" in readme
 
 
 def test_readme_usage_prints_what_its_comments_say():
