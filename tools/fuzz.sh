@@ -11,9 +11,8 @@
 #
 # PYTHON: a CPython for which atheris builds (3.11 to 3.13); RUNS: executions
 # (default 200000, or QUELLMAR_FUZZ_RUNS).  Needs clang with libFuzzer
-# (Debian: clang-16 libclang-rt-16-dev): atheris is built from source against
-# it (the `fuzz` extra), which also makes the ASan runtime that carries
-# libFuzzer.  New interesting inputs go to WORKDIR/corpus; to grow the
+# (Debian: clang-16 libclang-rt-16-dev) for the instrumented build and the
+# sanitizer runtime; atheris comes from the `fuzz` extra.  New interesting inputs go to WORKDIR/corpus; to grow the
 # repository's corpus, merge them by hand:
 #   python tools/fuzz/surface.py -merge=1 tools/fuzz/corpus/surface WORKDIR/corpus
 set -euo pipefail
@@ -32,17 +31,25 @@ clangxx=$(command -v clang++-16 || command -v clang++ || true)
 # shellcheck disable=SC1091
 source "$work/venv/bin/activate"
 python -m pip install --quiet --upgrade pip >/dev/null 2>&1 || true
-# atheris from source, so that it is built against this clang's libFuzzer
-# and deploys asan_with_fuzzer.so; the module with coverage and sanitizers.
-CLANG_BIN=$clang python -m pip install --quiet --no-binary atheris "$root[fuzz]" \
+# The module with libFuzzer's coverage counters and the sanitizers, and
+# atheris (the `fuzz` extra).
+python -m pip install --quiet "$root[fuzz]" \
     -Ccmake.define.CMAKE_CXX_COMPILER="$clangxx" \
     -Ccmake.define.QUELLMAR_SANITIZE=fuzzer-no-link,address,undefined,float-cast-overflow \
     -Ccmake.define.CMAKE_CXX_FLAGS="-D_GLIBCXX_ASSERTIONS" \
     -Ccmake.build-type=RelWithDebInfo \
     -Cbuild-dir="$work/build"
 
-runtime="$(python -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
-[ -s "$runtime" ] || { echo "fuzz: atheris was built without $runtime" >&2; exit 1; }
+# Python is not built with ASan, so the runtime is preloaded, merged with
+# this clang's libFuzzer: the module's coverage callbacks then reach the
+# fuzzer, and atheris runs on that libFuzzer instead of its own copy.
+rt_dir=$("$clang" -print-resource-dir)/lib/linux
+runtime="$work/asan_with_fuzzer.so"
+cp "$rt_dir/libclang_rt.asan-x86_64.a" "$work/asan.a"
+ar d "$work/asan.a" asan_preinit.cpp.o asan_preinit.cc.o 2>/dev/null || true
+"$clangxx" -shared -o "$runtime" -Wl,--whole-archive "$rt_dir/libclang_rt.fuzzer_no_main-x86_64.a" "$work/asan.a" \
+    "$rt_dir/libclang_rt.asan_cxx-x86_64.a" \
+    -Wl,--no-whole-archive -lpthread -ldl
 module=$(cd "$work" && python -c 'import importlib.util; print(importlib.util.find_spec("quellmar").origin)')
 if ! grep -q __sanitizer_cov_8bit_counters_init "$module" || ! grep -q __asan_init "$module"; then
     echo "fuzz: $module lacks coverage or sanitizer instrumentation" >&2
