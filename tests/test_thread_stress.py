@@ -59,13 +59,17 @@ def test_one_layer_every_routine_getter_and_setter():
     outlets = {"weir": RU.UnControlledDischargeInfo(RU.ElevationDischarge([0.0, 10.0], [0.0, 50.0]))}
     short = C([5.0, 6.0], dt.timedelta(seconds=20), "discharge")
     outcomes = Outcomes()
-    reference = {
-        "muskingum": quellmar.reach.run_muskingum_routing(inflow, HOUR, 0.2, 2, 10.0).data,
-        "clark": quellmar.rainfall_transform.run_clark_uh(rain, 640.0, 3 * HOUR, HOUR).data,
-        "loss": quellmar.rainfall_loss.run_deficit_and_constant(rain, 0.5, 1.0, 0.1, 2 * HOUR).excess.data,
-        "pool": quellmar.reservoir.run_level_pool_routing(short, 2.0, pool, outlets).reservoir_storage.data,
-        "kge": quellmar.metrics.calculate_kge(inflow.data, inflow.data[::-1]),
-    }
+
+    def routines():
+        return {
+            "muskingum": quellmar.reach.run_muskingum_routing(inflow, HOUR, 0.2, 2, 10.0).data,
+            "clark": quellmar.rainfall_transform.run_clark_uh(rain, 640.0, 3 * HOUR, HOUR).data,
+            "loss": quellmar.rainfall_loss.run_deficit_and_constant(rain, 0.5, 1.0, 0.1, 2 * HOUR).excess.data,
+            "pool": quellmar.reservoir.run_level_pool_routing(short, 2.0, pool, outlets).reservoir_storage.data,
+            "kge": quellmar.metrics.calculate_kge(inflow.data, inflow.data[::-1]),
+        }
+
+    reference = routines()
 
     def getters():
         for _ in range(ROUNDS):
@@ -90,13 +94,7 @@ def test_one_layer_every_routine_getter_and_setter():
 
     def others():
         for _ in range(ROUNDS // 2):
-            got = {
-                "muskingum": quellmar.reach.run_muskingum_routing(inflow, HOUR, 0.2, 2, 10.0).data,
-                "clark": quellmar.rainfall_transform.run_clark_uh(rain, 640.0, 3 * HOUR, HOUR).data,
-                "loss": quellmar.rainfall_loss.run_deficit_and_constant(rain, 0.5, 1.0, 0.1, 2 * HOUR).excess.data,
-                "pool": quellmar.reservoir.run_level_pool_routing(short, 2.0, pool, outlets).reservoir_storage.data,
-                "kge": quellmar.metrics.calculate_kge(inflow.data, inflow.data[::-1]),
-            }
+            got = routines()
             if got != reference:
                 outcomes.fail("a routine on shared inputs gave another result")
 
