@@ -102,6 +102,36 @@ def test_one_layer_every_routine_getter_and_setter():
     check_conflicts(outcomes)
 
 
+def test_getters_and_setters_in_tight_loops():
+    """Two setters and two getters of one LinearReservoir, nothing else in
+    their loops, so that the calls overlap as often as the machine allows."""
+    layer = LR(HOUR, 0.25, 1.0, 1)
+    outcomes = Outcomes()
+    n = ROUNDS * 100
+
+    def setter():
+        for i in range(n):
+            try:
+                layer.initial_q = (1.0, 3.0)[i & 1]
+                layer.gw_fraction = (0.25, 0.5)[i & 1]
+            except RuntimeError as e:
+                if str(e) != WRITE_CONFLICT:
+                    outcomes.fail(f"setter: {e}")
+
+    def getter():
+        for _ in range(n):
+            try:
+                q, f = layer.initial_q, layer.gw_fraction
+            except RuntimeError as e:
+                if str(e) != READ_CONFLICT:
+                    outcomes.fail(f"getter: {e}")
+                continue
+            if q not in (1.0, 3.0) or f not in (0.25, 0.5):
+                outcomes.fail(f"read {q}, {f}")
+
+    run_threads([setter, setter, getter, getter], outcomes)
+
+
 # Each case runs in a new interpreter: THREADS threads wait at a barrier and
 # then make, all at once, the first call that needs the once-created state.
 FIRST_USE = {

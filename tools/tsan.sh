@@ -14,7 +14,7 @@
 # numpy only: the thread tests need nothing else, and the run says so to the
 # suite with QUELLMAR_TESTS_WITHOUT.
 #
-# QUELLMAR_TSAN_ROUNDS (default 150) and QUELLMAR_TSAN_PROCESSES (default 4)
+# QUELLMAR_TSAN_ROUNDS (default 1000) and QUELLMAR_TSAN_PROCESSES (default 4)
 # set the rounds per thread and the fresh processes per first-use case.
 set -euo pipefail
 
@@ -59,8 +59,8 @@ mkdir -p "$work/reports"
 export TSAN_OPTIONS="suppressions=$suppressions log_path=$work/reports/tsan second_deadlock_stack=1 halt_on_error=0 exitcode=66"
 export PYTHON_GIL=0
 export QUELLMAR_TESTS_WITHOUT="hypothesis scipy pandas dask distributed mypy matplotlib"
-export QUELLMAR_THREAD_ROUNDS=${QUELLMAR_TSAN_ROUNDS:-150}
-export QUELLMAR_STRESS_ROUNDS=${QUELLMAR_TSAN_ROUNDS:-150}
+export QUELLMAR_THREAD_ROUNDS=${QUELLMAR_TSAN_ROUNDS:-1000}
+export QUELLMAR_STRESS_ROUNDS=${QUELLMAR_TSAN_ROUNDS:-1000}
 export QUELLMAR_STRESS_PROCESSES=${QUELLMAR_TSAN_PROCESSES:-4}
 
 cd "$root"
