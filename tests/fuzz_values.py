@@ -529,3 +529,37 @@ def snapshot(obj, _seen=None):
 
 def is_nan(x):
     return isinstance(x, float) and math.isnan(x)
+
+
+# ---------------------------------------------------------------------------
+# Results
+
+def touch(value, depth=0):
+    """Reads everything a result offers (every getter, total_duration)."""
+    if depth > 3:
+        return
+    if isinstance(value, (tuple, list)):
+        for v in value:
+            touch(v, depth + 1)
+        return
+    if isinstance(value, dict):
+        for k, v in value.items():
+            assert type(k) is str
+            touch(v, depth + 1)
+        return
+    if type(value).__module__ == "builtins" and type(value).__name__ in CLASS_NAMES:
+        for name in dir(type(value)):
+            if name.startswith("_"):
+                continue
+            attr = getattr(value, name)
+            if callable(attr) and name == "total_duration":
+                assert type(attr()) is int
+            elif not callable(attr):
+                touch(attr, depth + 1)
+
+
+CLASS_NAMES = {
+    "ContinuousTimeSeries", "IncrementalTimeSeries", "LinearReservoir", "DeficitConstantResult",
+    "LevelPoolResult", "ElevationStorage", "ElevationDischarge", "ConstantDischargeInfo",
+    "SpecifiedDischargeInfo", "ControlledDischargeInfo", "UnControlledDischargeInfo",
+}

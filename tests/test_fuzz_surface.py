@@ -59,6 +59,7 @@ from fuzz_values import (  # noqa: E402
     hostile_atoms,
     np,
     snapshot,
+    touch,
 )
 
 C = U.ContinuousTimeSeries
@@ -121,37 +122,6 @@ def check_exception(e, allow=()):
     if type(e) is RuntimeError:
         # Borrow conflicts need a second thread; one thread never meets them.
         raise AssertionError(f"RuntimeError from a single thread: {e}")
-
-
-def touch(value, depth=0):
-    """Reads everything a result offers (every getter, total_duration)."""
-    if depth > 3:
-        return
-    if isinstance(value, (tuple, list)):
-        for v in value:
-            touch(v, depth + 1)
-        return
-    if isinstance(value, dict):
-        for k, v in value.items():
-            assert type(k) is str
-            touch(v, depth + 1)
-        return
-    if type(value).__module__ == "builtins" and type(value).__name__ in CLASS_NAMES:
-        for name in dir(type(value)):
-            if name.startswith("_"):
-                continue
-            attr = getattr(value, name)
-            if callable(attr) and name == "total_duration":
-                assert type(attr()) is int
-            elif not callable(attr):
-                touch(attr, depth + 1)
-
-
-CLASS_NAMES = {
-    "ContinuousTimeSeries", "IncrementalTimeSeries", "LinearReservoir", "DeficitConstantResult",
-    "LevelPoolResult", "ElevationStorage", "ElevationDischarge", "ConstantDischargeInfo",
-    "SpecifiedDischargeInfo", "ControlledDischargeInfo", "UnControlledDischargeInfo",
-}
 
 
 def exercise(fn, args=(), kwargs=None, *, warn_mode="ignore", result_type=None, changes=(), allow=()):
