@@ -56,7 +56,7 @@ if ! grep -q __sanitizer_cov_8bit_counters_init "$module" || ! grep -q __asan_in
     exit 1
 fi
 
-mkdir -p "$work/corpus" "$work/artifacts"
+mkdir -p "$work/corpus" "$work/artifacts" "$root/tools/fuzz/regressions"
 cd "$root"
 export LD_PRELOAD="$runtime $("$clangxx" -print-file-name=libstdc++.so)"
 export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=0:handle_abort=1
