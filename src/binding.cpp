@@ -2,6 +2,8 @@
 
 #include <datetime.h>
 
+#include "platform.hpp"  // 64-bit long: the integer conversions below rely on it
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -143,6 +145,8 @@ PyObject* To<WholeSeconds>::convert(WholeSeconds v) {
 // ---------------------------------------------------------------------------
 // Scalars
 
+// `long` holds 64 bits (platform.hpp): read as a long, a 32-bit argument is
+// range-checked afterwards, and a 64-bit one is read whole.
 std::int32_t From<std::int32_t>::convert(PyObject* obj) {
     long v = PyLong_AsLong(obj);
     if (v == -1 && PyErr_Occurred()) fail();

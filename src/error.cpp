@@ -1,9 +1,11 @@
 #include "error.hpp"
 
-#include <unistd.h>
+#include <unistd.h>  // sysconf: Linux (platform.hpp)
 
 #include <limits>
 #include <string>
+
+#include "platform.hpp"
 
 namespace quellmar {
 
@@ -23,6 +25,7 @@ void panic_absent() { panic(kAbsentValueMessage); }
 
 std::size_t max_allocation_bytes() noexcept {
     static const std::size_t limit = [] {
+        // Physical memory as Linux reports it (platform.hpp).
         long pages = sysconf(_SC_PHYS_PAGES);
         long page_size = sysconf(_SC_PAGE_SIZE);
         if (pages <= 0 || page_size <= 0) return std::numeric_limits<std::size_t>::max() / 2;

@@ -18,6 +18,7 @@ constexpr double kAcreInchPerHourCfs = 1.00833;
 // element.  The elements are independent, so the loop is vectorised; on
 // x86-64 a copy for wider vector units is picked at load time (the same
 // product and sum per element, so the same bits, only more at once).
+// __restrict and target_clones are GCC/Clang extensions (platform.hpp).
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_attribute)
 #if __has_attribute(target_clones)
 __attribute__((target_clones("avx512f", "avx2", "default")))
