@@ -2,6 +2,7 @@
 
 #include <datetime.h>
 
+#include "compat_strings.hpp"
 #include "platform.hpp"  // 64-bit long: the integer conversions below rely on it
 
 #include <algorithm>
@@ -61,7 +62,7 @@ const char* const kPanicDoc =
 
 PyObject* panic_type() noexcept {
     return panic_type_cell.get([] {
-        return PyErr_NewExceptionWithDoc("ostrel_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+        return PyErr_NewExceptionWithDoc(compat::kPanicExceptionName, kPanicDoc, PyExc_BaseException, nullptr);
     });
 }
 
@@ -150,7 +151,7 @@ PyObject* To<WholeSeconds>::convert(WholeSeconds v) {
 std::int32_t From<std::int32_t>::convert(PyObject* obj) {
     long v = PyLong_AsLong(obj);
     if (v == -1 && PyErr_Occurred()) fail();
-    if (v < INT32_MIN || v > INT32_MAX) raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+    if (v < INT32_MIN || v > INT32_MAX) raise(PyExc_OverflowError, compat::kIntegerOutOfRange);
     return static_cast<std::int32_t>(v);
 }
 
@@ -306,7 +307,7 @@ PyObject* next_item(PyObject* iterator) {
 }  // namespace
 
 std::vector<double> From<std::vector<double>>::convert(PyObject* obj) {
-    if (PyUnicode_Check(obj)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    if (PyUnicode_Check(obj)) raise(PyExc_TypeError, compat::kStrToVector);
     if (PyList_CheckExact(obj)) return vector_from_list(obj);
     if (PyTuple_CheckExact(obj)) return vector_from_tuple(obj);
     std::vector<double> out;
@@ -395,9 +396,9 @@ void walk_dict(PyObject* obj, void (*visit)(void*, PyObject*, PyObject*), void* 
         PyObject* key = nullptr;
         PyObject* value = nullptr;
         for (;;) {
-            if (PyDict_GET_SIZE(obj) != initial) panic("dictionary changed size during iteration");
+            if (PyDict_GET_SIZE(obj) != initial) panic(compat::kDictChangedSize);
             if (!PyDict_Next(obj, &pos, &key, &value)) break;
-            if (++seen > initial) panic("dictionary keys changed during iteration");
+            if (++seen > initial) panic(compat::kDictKeysChanged);
             Ref k = Ref::borrow(key);
             Ref v = Ref::borrow(value);
             visit(ctx, k.get(), v.get());
@@ -560,7 +561,7 @@ PyTypeObject* create_type(const ClassInfo& info, Py_ssize_t basicsize, destructo
 SharedBorrow::SharedBorrow(std::atomic<std::intptr_t>& counter) : counter_(counter) {
     std::intptr_t current = counter_.load(std::memory_order_relaxed);
     for (;;) {
-        if (current < 0) raise(PyExc_RuntimeError, "Already mutably borrowed");
+        if (current < 0) raise(PyExc_RuntimeError, compat::kAlreadyMutablyBorrowed);
         if (counter_.compare_exchange_weak(current, current + 1, std::memory_order_acquire)) return;
     }
 }
@@ -568,7 +569,7 @@ SharedBorrow::SharedBorrow(std::atomic<std::intptr_t>& counter) : counter_(count
 ExclusiveBorrow::ExclusiveBorrow(std::atomic<std::intptr_t>& counter) : counter_(counter) {
     std::intptr_t expected = 0;
     if (!counter_.compare_exchange_strong(expected, -1, std::memory_order_acquire)) {
-        raise(PyExc_RuntimeError, "Already borrowed");
+        raise(PyExc_RuntimeError, compat::kAlreadyBorrowed);
     }
 }
 
@@ -614,10 +615,10 @@ std::string enum_extraction_message(const char* enum_name, std::span<const Varia
         if (i > 0) names += " | ";
         names += refusals[i].variant;
     }
-    std::string message = std::string("failed to extract enum ") + enum_name + " ('" + names + "')";
+    std::string message = std::string(compat::kEnumExtractHead) + enum_name + " ('" + names + "')";
     for (const auto& r : refusals) {
-        message += std::string("\n- variant ") + r.variant + " (" + r.variant + "): TypeError: failed to extract field " +
-                   enum_name + "::" + r.variant + ".0, caused by " + r.reason;
+        message += std::string(compat::kEnumVariantLine) + r.variant + " (" + r.variant + compat::kEnumFieldExtract +
+                   enum_name + "::" + r.variant + compat::kEnumCausedBy + r.reason;
     }
     return message;
 }

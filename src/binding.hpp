@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "compat_strings.hpp"
 #include "duration.hpp"
 #include "error.hpp"
 
@@ -201,7 +202,7 @@ struct Instance {
 };
 
 struct ClassInfo {
-    const char* spec_name;  // "builtins.<Name>"
+    const char* spec_name;  // QUELLMAR_CLASS_TYPE_NAME("<Name>")
     const char* doc;
     unsigned long flags;  // Py_TPFLAGS_BASETYPE, Py_TPFLAGS_DISALLOW_INSTANTIATION
     newfunc tp_new;       // nullptr for classes without a Python constructor
@@ -655,7 +656,7 @@ template <class T, class V, auto Store>
 int setter(PyObject* self, PyObject* value, void* closure) {
     return guard_status([&] {
         const char* name = static_cast<const char*>(closure);
-        if (value == nullptr) raise(PyExc_AttributeError, "property has no deleter");
+        if (value == nullptr) raise(PyExc_AttributeError, compat::kNoDeleter);
         V v = convert_named<V>(value, name);
         auto* inst = instance_of<T>(self);
         ExclusiveBorrow b(inst->borrow);
@@ -698,9 +699,7 @@ void register_class(PyObject* module) {
     register_object(module, PyClass<T>::info().name(), reinterpret_cast<PyObject*>(type_of<T>()));
 }
 
-// Builds the standard message of a failed enum extraction.
-//   failed to extract enum <Enum> ('<A> | <B> ...')
-//   - variant <A> (<A>): TypeError: failed to extract field <Enum>::<A>.0, caused by <reason>
+// Builds the message of a failed enum extraction (its form: compat_strings.hpp).
 struct VariantRefusal {
     const char* variant;
     std::string reason;  // e.g. "TypeError: 'float' object is not an instance of 'X'"

@@ -96,7 +96,7 @@ namespace py {
 
 const ClassInfo& PyClass<LinearReservoir>::info() {
     static const ClassInfo info{
-        "builtins.LinearReservoir",
+        QUELLMAR_CLASS_TYPE_NAME("LinearReservoir"),
         "LinearReservoir(k_duration, gw_fraction, initial_q, num_reservoir=1)\n--\n\n"
         "Configuration for a single linear reservoir groundwater layer.\n\n"
         "A linear reservoir models groundwater storage with the recurrence::\n\n"

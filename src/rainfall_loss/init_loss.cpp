@@ -73,7 +73,7 @@ namespace py {
 
 const ClassInfo& PyClass<DeficitConstantResult>::info() {
     static const ClassInfo info{
-        "builtins.DeficitConstantResult",
+        QUELLMAR_CLASS_TYPE_NAME("DeficitConstantResult"),
         "Results from the deficit-and-constant rainfall loss model.",
         Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         nullptr,
