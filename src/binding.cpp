@@ -199,13 +199,8 @@ namespace {
 // __len__ may lie, so iteration decides the final size beyond this.
 constexpr Py_ssize_t kMaxUpfrontReserve = Py_ssize_t{1} << 20;
 
-inline double item_as_double(PyObject* item) {
-    if (PyFloat_CheckExact(item)) return PyFloat_AS_DOUBLE(item);
-    double v = PyFloat_AsDouble(item);
-    if (v == -1.0 && PyErr_Occurred()) fail();
-    return v;
-}
-
+// Every item converts as a double argument does (From<double>).
+//
 // Exact list: the same walk as the list iterator (the size is read again at
 // every step, so an item whose __float__ changes the list is seen as it would
 // be through iter()).
@@ -223,7 +218,7 @@ std::vector<double> vector_from_list(PyObject* list) {
             fail();
         }
         Ref held = Ref::steal(item);
-        out.push_back(item_as_double(item));
+        out.push_back(From<double>::convert(item));
     }
 #else
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
@@ -233,7 +228,7 @@ std::vector<double> vector_from_list(PyObject* list) {
             continue;
         }
         Ref held = Ref::borrow(item);
-        out.push_back(item_as_double(item));
+        out.push_back(From<double>::convert(item));
     }
 #endif
     return out;
@@ -243,7 +238,7 @@ std::vector<double> vector_from_tuple(PyObject* tuple) {
     const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
     std::vector<double> out;
     reserve_exact(out, static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(item_as_double(PyTuple_GET_ITEM(tuple, i)));
+    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(From<double>::convert(PyTuple_GET_ITEM(tuple, i)));
     return out;
 }
 
@@ -323,7 +318,7 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* obj) {
     for (;;) {
         Ref item = Ref::steal(next_item(iterator.get()));
         if (!item) break;
-        out.push_back(item_as_double(item.get()));
+        out.push_back(From<double>::convert(item.get()));
     }
     return out;
 }
@@ -607,6 +602,12 @@ void register_submodule(PyObject* parent, PyObject* submodule) {
     if (full == nullptr) fail();
     const char* dot = std::strrchr(full, '.');
     register_object(parent, dot != nullptr ? dot + 1 : full, submodule);
+}
+
+void add_submodule(PyObject* parent, const char* name, void (*fill)(PyObject*)) {
+    Ref sub = Ref::check(PyModule_New(name));
+    fill(sub.get());
+    register_submodule(parent, sub.get());
 }
 
 std::string enum_extraction_message(const char* enum_name, std::span<const VariantRefusal> refusals) {

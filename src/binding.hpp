@@ -693,6 +693,8 @@ void register_object(PyObject* module, const char* name, PyObject* obj);
 void register_function(PyObject* module, PyMethodDef* def);
 // Registers a filled submodule under its name after the last dot.
 void register_submodule(PyObject* parent, PyObject* submodule);
+// Creates the module `name`, fills it with `fill`, then registers it in `parent`.
+void add_submodule(PyObject* parent, const char* name, void (*fill)(PyObject*));
 
 template <class T>
 void register_class(PyObject* module) {

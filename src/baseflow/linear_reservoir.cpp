@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "format.hpp"
+#include "units.hpp"
 
 namespace quellmar {
 
@@ -31,7 +32,7 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
     const double dt = static_cast<double>(rainfall.time_step) / 3600.0;  // hours
     const double half_dt = dt * 0.5;
     // Acre-inches per hour to cubic feet per second.
-    const double area_factor = basin_area * 1.00833;
+    const double area_factor = basin_area * kAcreInchPerHourCfs;
 
     BaseflowResult result;
     result.total.data = filled(n, 0.0);

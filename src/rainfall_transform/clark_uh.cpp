@@ -7,12 +7,16 @@
 #include <utility>
 
 #include "reach_routing/muskingum.hpp"
+#include "units.hpp"
 
 namespace quellmar {
 namespace {
 
-// Cubic feet per second produced by one inch of depth over one acre in one hour.
-constexpr double kAcreInchPerHourCfs = 1.00833;
+// The dimensionless time-area curve of the basin: the share of its area that
+// drains within the fraction t of the time of concentration is
+// kTimeArea * t^1.5 up to t = 0.5, and 1 - kTimeArea * (1 - t)^1.5 after
+// (1.414 is the rounded 2^0.5, for which the two halves meet at t = 0.5).
+constexpr double kTimeArea = 1.414;
 
 // Adds r * uh[j] into out[j], one rounded product and one rounded sum per
 // element.  The elements are independent, so the loop is vectorised; on
@@ -47,9 +51,9 @@ std::vector<double> clark_translation(std::uint64_t n, double tc_s, double dt, d
         const double t = std::min((dt * static_cast<double>(i)) / tc_s, 1.0);
         double area;
         if (t < 0.5) {
-            area = 1.414 * std::pow(t, 1.5);
+            area = kTimeArea * std::pow(t, 1.5);
         } else {
-            const double falling = std::pow(1.0 - t, 1.5) * -1.414;
+            const double falling = std::pow(1.0 - t, 1.5) * -kTimeArea;
             area = falling + 1.0;
         }
         u.push_back((((area - cumulative) * basin_area) * kAcreInchPerHourCfs) / step_hours);
