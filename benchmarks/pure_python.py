@@ -4,11 +4,30 @@ results equal quellmar's bit for bit (run.py checks that before timing), and
 they are written the way a careful Python programmer would: constants and
 bound methods hoisted out of loops, table validation done once, lookups with
 the standard `bisect` module.  They take and return plain lists and floats.
+
+The tests take their reference models from here too (tests/helpers.py), so
+there is one plain-Python statement of each routine's operation order: a
+benchmark's bit-for-bit check and a test's exact comparison hold the module
+to the same model.
 """
 import math
 from bisect import bisect_right
 
 EPS = 1e-6
+# Cubic feet per second from one inch over one acre in one hour.
+ACRE_INCH_PER_HOUR_CFS = 1.00833
+# The coefficient of the dimensionless time-area curve of the Clark transform.
+TIME_AREA = 1.414
+
+
+def div(a, b):
+    """a / b as the processor divides: a zero divisor gives an infinity or NaN
+    instead of Python's ZeroDivisionError."""
+    if b != 0.0 or b != b:
+        return a / b
+    if a == 0.0 or a != a:
+        return math.nan
+    return math.copysign(math.inf, a) * math.copysign(1.0, b)
 
 
 def seconds(td):
@@ -24,9 +43,9 @@ def muskingum_segment(inflow, first, dt, k, x):
     a = two_k * x
     b = two_k * (1.0 - x)
     d = dt + b
-    c0 = (dt - a) / d
-    c1 = (dt + a) / d
-    c2 = (b - dt) / d
+    c0 = div(dt - a, d)
+    c1 = div(dt + a, d)
+    c2 = div(b - dt, d)
     out = [first]
     append = out.append
     o = first
@@ -40,7 +59,8 @@ def muskingum_segment(inflow, first, dt, k, x):
 
 
 def muskingum(inflow, dt, k_seconds, x, sub_reaches, initial_outflow):
-    k = k_seconds / sub_reaches
+    """A sub_reaches of 1 or less routes one segment (of k / sub_reaches)."""
+    k = div(k_seconds, float(sub_reaches))
     out = muskingum_segment(inflow, initial_outflow, dt, k, x)
     for _ in range(sub_reaches - 1):
         out = muskingum_segment(out, out[0], dt, k, x)
@@ -49,20 +69,28 @@ def muskingum(inflow, dt, k_seconds, x, sub_reaches, initial_outflow):
 
 # --- Clark unit hydrograph --------------------------------------------------------------
 
-def clark_unit_hydrograph(dt, basin_area, tc_s, r_s):
-    n = math.ceil(tc_s / dt)
+def time_area(t):
+    """The share of the basin draining within the fraction t of tc."""
+    if t < 0.5:
+        return TIME_AREA * t ** 1.5
+    return (1.0 - t) ** 1.5 * -TIME_AREA + 1.0
+
+
+def clark_translation(n, tc_s, dt, basin_area):
+    """The n translation ordinates (cfs) of one inch of excess."""
     step_hours = dt / 3600.0
     u = []
     cumulative = 0.0
     for i in range(1, n + 1):
-        t = min((dt * i) / tc_s, 1.0)
-        if t < 0.5:
-            area = 1.414 * t ** 1.5
-        else:
-            area = (1.0 - t) ** 1.5 * -1.414 + 1.0
-        u.append((((area - cumulative) * basin_area) * 1.00833) / step_hours)
+        area = time_area(min((dt * i) / tc_s, 1.0))
+        u.append((((area - cumulative) * basin_area) * ACRE_INCH_PER_HOUR_CFS) / step_hours)
         cumulative = area
-    return muskingum_segment(u, 0.0, dt, r_s, 0.0)
+    return u
+
+
+def clark_unit_hydrograph(dt, basin_area, tc_s, r_s):
+    n = math.ceil(tc_s / dt)
+    return muskingum_segment(clark_translation(n, tc_s, dt, basin_area), 0.0, dt, r_s, 0.0)
 
 
 def clark(rainfall, dt, basin_area, tc_s, r_s):
@@ -126,11 +154,11 @@ def linear_reservoir(basin_area, rainfall, time_step, layers):
     n = len(rainfall)
     dt = time_step / 3600.0
     half_dt = dt * 0.5
-    area_factor = basin_area * 1.00833
+    area_factor = basin_area * ACRE_INCH_PER_HOUR_CFS
     total = [0.0] * n
     flows = {}
     for name, k_duration, fraction, initial_q, stages in layers:
-        k_per_res = (k_duration / 3600.0) / stages
+        k_per_res = div(k_duration / 3600.0, float(stages))  # 0 stages (a setter's value): unrouted
         if k_per_res < half_dt:
             raise ValueError("Stability Error")
         c = dt / (half_dt + k_per_res)

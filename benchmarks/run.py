@@ -198,8 +198,8 @@ def clark_numpy(rain, dt, area, tc_s, r_s):
     recurrence as a loop over the n ordinates, the convolution by np.convolve."""
     n = math.ceil(tc_s / dt)
     t = np.minimum((dt * np.arange(1, n + 1)) / tc_s, 1.0)
-    a = np.where(t < 0.5, 1.414 * t ** 1.5, (1.0 - t) ** 1.5 * -1.414 + 1.0)
-    u = (((np.diff(a, prepend=0.0)) * area) * 1.00833) / (dt / 3600.0)
+    a = np.where(t < 0.5, pp.TIME_AREA * t ** 1.5, (1.0 - t) ** 1.5 * -pp.TIME_AREA + 1.0)
+    u = (((np.diff(a, prepend=0.0)) * area) * pp.ACRE_INCH_PER_HOUR_CFS) / (dt / 3600.0)
     uh = pp.muskingum_segment(u.tolist(), 0.0, dt, r_s, 0.0)
     return np.convolve(np.asarray(rain, dtype=np.float64), uh).tolist()
 

@@ -1,7 +1,5 @@
 """Level pool routing: worked examples, exact operation order, failures,
 reproducibility, ownership and reference counts."""
-import importlib.machinery
-import importlib.util
 import math
 import sys
 from datetime import timedelta
@@ -9,6 +7,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
+from helpers import load_standalone, panic_of
 
 res_mod = quellmar.reservoir
 ru = res_mod.reservoir_utils
@@ -24,13 +23,6 @@ def series(data, step, kind="discharge"):
 
 def flows(result):
     return {k: v.data for k, v in result.reservoir_individual_outflows.items()}
-
-
-def raises_panic(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
-    return str(info.value)
 
 
 # --- worked examples --------------------------------------------------------------
@@ -114,7 +106,7 @@ def test_floor_below_a_raised_curve():
 def test_failures_before_routing(inflow, initial, curve, exc, message):
     args = (series(inflow, 3600), initial, curve, {"c": ru.ConstantDischargeInfo(1)})
     if exc is None:
-        text = raises_panic(run, *args)
+        text = str(panic_of(lambda: run(*args)))
         if message is not None:
             assert text == message
     else:
@@ -328,10 +320,7 @@ def test_module_tree():
 
 
 def test_standalone_entry_module_shares_the_classes():
-    loader = importlib.machinery.ExtensionFileLoader("init_reservoir", quellmar.__file__)
-    spec = importlib.util.spec_from_loader("init_reservoir", loader)
-    mod = importlib.util.module_from_spec(spec)
-    loader.exec_module(mod)
+    mod = load_standalone("init_reservoir")
     assert mod.__all__ == ["reservoir_utils", "run_level_pool_routing", "LevelPoolResult"]
     assert mod.reservoir_utils is not ru
     assert mod.reservoir_utils.ElevationStorage is ru.ElevationStorage
