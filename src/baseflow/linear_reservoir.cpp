@@ -19,7 +19,7 @@ Expected<LinearReservoir> make_linear_reservoir(const Timedelta& k_duration, dou
 }
 
 Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const IncrementalTimeSeries& rainfall,
-                                                   const NamedLayers& layers) {
+                                                   const NamedMap<LinearReservoir>& layers) {
     // The setters store fractions without a range check: the sum is the one
     // guard against handing out more rainfall than there is.
     if (!layers.empty()) {
