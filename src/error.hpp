@@ -1,10 +1,26 @@
 // Failures as values, internal failures, and guarded allocation.
 //
 // Plain C++: the numerical routines include this header and never see a
-// Python object.  A routine returns `Expected<T>`: its result, or an `Error`
-// naming the Python exception type and carrying the message.  A violated
-// invariant inside a computation calls `panic`, which the binding layer turns
-// into `PanicException`.
+// Python object.  Four ways to fail, each with its own place:
+//
+//   - Invalid input, in the routines and the value classes' constructors:
+//     return an `Error` through `Expected<T>` (or `Status` when there is no
+//     result).  It names the Python exception type and carries the message;
+//     the binding layer raises it (py::unwrap).  The caller decides: a
+//     routine passes its callee's error on, it never throws it.
+//   - A violated invariant (an index outside a vector, a NaN where an order
+//     is needed, a table that fails its own checks): call `panic`, which
+//     throws `Panic`; the binding layer's guard raises PanicException.
+//   - Memory: std::bad_alloc, thrown by the allocator or by the guards below
+//     for sizes that can never be satisfied; the guard raises MemoryError.
+//   - In the binding layer only (src/binding, init_*.cpp): a Python
+//     exception is already set, so throw py::PythonError (py::fail) and let
+//     the guard return failure to the interpreter.
+//
+// Nothing else signals a failure.  A probe that answers "this does not
+// apply, try the next way" (a buffer that is not one of doubles, an object
+// that is not this outlet kind) returns false or an empty std::optional and
+// sets no error: it is not a failure.
 #pragma once
 
 #include <cstddef>

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "binding/from_python.hpp"
 #include "binding/to_python.hpp"
@@ -90,10 +91,10 @@ bool get_double_buffer(PyObject* obj, Py_buffer& view) {
 namespace {
 
 // Such a buffer is copied in one step, giving the same vector that iteration
-// would.  Returns false to fall back to iteration.
-bool vector_from_buffer(PyObject* obj, std::vector<double>& out) {
+// would.  Nothing for any other object, which is then iterated.
+std::optional<std::vector<double>> vector_from_buffer(PyObject* obj) {
     Py_buffer view;
-    if (!get_double_buffer(obj, view)) return false;
+    if (!get_double_buffer(obj, view)) return std::nullopt;
     struct Release {
         Py_buffer* v;
         ~Release() { PyBuffer_Release(v); }
@@ -101,8 +102,7 @@ bool vector_from_buffer(PyObject* obj, std::vector<double>& out) {
     const std::size_t n = static_cast<std::size_t>(view.len) / sizeof(double);
     check_allocation(n, sizeof(double));
     const double* first = static_cast<const double*>(view.buf);
-    out.assign(first, first + n);
-    return true;
+    return std::vector<double>(first, first + n);
 }
 
 PyObject* next_item(PyObject* iterator) {
@@ -124,9 +124,9 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* obj) {
     if (PyUnicode_Check(obj)) raise(PyExc_TypeError, compat::kStrToVector);
     if (PyList_CheckExact(obj)) return vector_from_list(obj);
     if (PyTuple_CheckExact(obj)) return vector_from_tuple(obj);
-    std::vector<double> out;
-    if (vector_from_buffer(obj, out)) return out;
+    if (std::optional<std::vector<double>> copied = vector_from_buffer(obj)) return std::move(*copied);
     if (!PySequence_Check(obj)) raise_cast(obj, "Sequence");
+    std::vector<double> out;
     Py_ssize_t len = PyObject_Size(obj);
     if (len < 0) {
         PyErr_Clear();

@@ -182,13 +182,12 @@ PyGetSetDef constant_getset[] = {
     kGetSetEnd,
 };
 
-// One variant of the union: the value becomes that variant when it is an
-// instance of the variant's class.
+// One variant of the union: the value as that variant when it is an
+// instance of the variant's class, else nothing.
 template <class Record>
-bool try_variant(PyObject* obj, DischargeInfo& out) {
-    if (!PyObject_TypeCheck(obj, type_of<Record>())) return false;
-    out.outlet = From<Record>::convert(obj);
-    return true;
+std::optional<DischargeInfo> as_variant(PyObject* obj) {
+    if (!PyObject_TypeCheck(obj, type_of<Record>())) return std::nullopt;
+    return DischargeInfo{From<Record>::convert(obj)};
 }
 
 constexpr auto kElevationDischargeDoc = ElevationDischargeNew::doc(
@@ -316,11 +315,10 @@ const ClassInfo& PyClass<ConstantDischargeInfo>::info() {
 }
 
 DischargeInfo From<DischargeInfo>::convert(PyObject* obj) {
-    DischargeInfo out{ConstantDischargeInfo{}};
-    if (try_variant<UnControlledDischargeInfo>(obj, out) || try_variant<ControlledDischargeInfo>(obj, out) ||
-        try_variant<SpecifiedDischargeInfo>(obj, out) || try_variant<ConstantDischargeInfo>(obj, out)) {
-        return out;
-    }
+    if (auto outlet = as_variant<UnControlledDischargeInfo>(obj)) return std::move(*outlet);
+    if (auto outlet = as_variant<ControlledDischargeInfo>(obj)) return std::move(*outlet);
+    if (auto outlet = as_variant<SpecifiedDischargeInfo>(obj)) return std::move(*outlet);
+    if (auto outlet = as_variant<ConstantDischargeInfo>(obj)) return std::move(*outlet);
     const VariantRefusal refusals[] = {
         {"Uncontrolled", describe_cast(obj, PyClass<UnControlledDischargeInfo>::info().name())},
         {"Controlled", describe_cast(obj, PyClass<ControlledDischargeInfo>::info().name())},
