@@ -239,6 +239,38 @@ class TestScalarKinds:
         with pytest.raises(UnicodeEncodeError):
             C([1.0], HOUR, "\ud800")
 
+    def test_numpy_bool_by_name_and_module(self):
+        kge = quellmar.metrics.calculate_kge
+        sim, obs = [1.0, 2.0, 3.0], [1.0, 2.0, 4.0]
+
+        def scalar(name, module, truth=True):
+            cls = type(name, (), {"__bool__": lambda self: truth})
+            cls.__module__ = module
+            return cls()
+
+        # numpy 1 and 2 names, whatever the C-level name of the type
+        for name in ("bool_", "bool"):
+            assert kge(sim, obs, scalar(name, "numpy")) == kge(sim, obs, True)
+            assert kge(sim, obs, scalar(name, "numpy", False)) == kge(sim, obs, False)
+        for name, module in [("bool_", "numpyx"), ("bool_", "numpy.core"), ("Bool_", "numpy"),
+                             ("bool8", "numpy"), ("int_", "numpy"), ("bool_", None)]:
+            obj = scalar(name, module)
+            with pytest.raises(TypeError) as e:
+                kge(sim, obs, obj)
+            assert str(e.value) == f"argument 'use_log': '{name}' object is not an instance of 'bool'"
+
+    def test_numpy_bool_whose_module_cannot_be_read(self):
+        class Meta(type):
+            @property
+            def __module__(cls):
+                raise RuntimeError("no module")
+
+        class bool_(metaclass=Meta):  # noqa: N801 - the name is the point
+            pass
+
+        with pytest.raises(TypeError, match="object is not an instance of 'bool'$"):
+            quellmar.metrics.calculate_kge([1.0], [1.0], bool_())
+
     def test_bool_passes_as_index(self):
         with pytest.raises(ValueError, match="^target_step must be >= 30 seconds.$"):
             I([1.0], HOUR, "rainfall").disaggregate(True)
