@@ -692,6 +692,9 @@ void register_object(PyObject* module, const char* name, PyObject* obj);
 void register_function(PyObject* module, PyMethodDef* def);
 // Registers a filled submodule under its name after the last dot.
 void register_submodule(PyObject* parent, PyObject* submodule);
+// Sets quellmar._rebuild_panic (not listed in __all__), through which a
+// pickled PanicException is rebuilt.
+void register_panic_rebuild(PyObject* module);
 
 template <class T>
 void register_class(PyObject* module) {

@@ -2,11 +2,17 @@
 through the series constructors, whose parameters cover the common kinds)."""
 
 import array
+import concurrent.futures
+import copy
 import datetime as dt
+import pickle
+import subprocess
+import sys
 
 import pytest
 
 import quellmar
+from helpers import panic_in_worker
 
 C = quellmar.utils.ContinuousTimeSeries
 I = quellmar.utils.IncrementalTimeSeries
@@ -324,6 +330,47 @@ class TestPanicException:
         modules.append(quellmar.reservoir.reservoir_utils)
         for module in modules:
             assert all(getattr(module, name) is not cls for name in dir(module))
+
+    @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+    def test_pickles_as_the_same_type(self, protocol):
+        exc = self.panic()
+        exc.add_note("while routing reach 7")
+        back = pickle.loads(pickle.dumps(exc, protocol))
+        assert type(back) is type(exc)
+        assert back.args == exc.args and str(back) == str(exc)
+        assert back.__notes__ == ["while routing reach 7"]
+        assert type(copy.copy(exc)) is type(exc) and copy.deepcopy(exc).args == exc.args
+
+    def test_unpickled_where_no_panic_happened_yet(self):
+        data = pickle.dumps(self.panic())
+        code = (
+            "import pickle, sys\n"
+            "e = pickle.loads(sys.stdin.buffer.read())\n"
+            "t = type(e)\n"
+            "print(t.__module__, t.__name__, t.__bases__ == (BaseException,), e.args[0])\n"
+        )
+        run = subprocess.run([sys.executable, "-c", code], input=data, capture_output=True, check=True)
+        assert run.stdout.decode().strip() == (
+            "ostrel_runtime PanicException True index out of bounds: the len is 0 but the index is 0"
+        )
+
+    def test_reaches_the_caller_from_a_worker_process(self):
+        cls = type(self.panic())
+        with concurrent.futures.ProcessPoolExecutor(1) as pool:
+            future = pool.submit(panic_in_worker, 3)
+            with pytest.raises(BaseException) as info:
+                future.result()
+        exc = info.value
+        assert type(exc) is cls
+        assert str(exc) == "index out of bounds: the len is 0 but the index is 0"
+        assert exc.__notes__ == ["member 3"]
+        assert "run_muskingum_routing" in str(exc.__cause__)  # the worker's traceback
+
+    def test_rebuild_helper_is_not_exported(self):
+        assert "_rebuild_panic" not in quellmar.__all__
+        assert quellmar._rebuild_panic.__module__ == "quellmar"
+        exc = quellmar._rebuild_panic("message")
+        assert type(exc) is type(self.panic()) and exc.args == ("message",)
 
     def test_passes_through_except_exception(self):
         with pytest.raises(BaseException) as info:
