@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "binding/once.hpp"
 #include "binding/ref.hpp"
@@ -28,6 +29,8 @@ struct ClassInfo {
     newfunc tp_new;       // nullptr for classes without a Python constructor
     PyGetSetDef* getset;
     PyMethodDef* methods;
+    getbufferproc getbuffer = nullptr;  // the buffer protocol, for classes that export values
+    releasebufferproc releasebuffer = nullptr;
 
     const char* name() const;  // the part after "builtins."
 };
@@ -48,6 +51,21 @@ PyTypeObject* create_type(const ClassInfo& info, Py_ssize_t basicsize, destructo
 template <class T>
 Instance<T>* instance_of(PyObject* obj) {
     return reinterpret_cast<Instance<T>*>(obj);
+}
+
+// The buffer protocol over a vector of doubles in an instance whose value
+// cannot change (a class without setters): read-only, one-dimensional,
+// C-contiguous, format "d".  The view holds a reference to the instance, so
+// the values live as long as any view of them; being immutable, they need no
+// borrow and may be read from any thread.  A request for a writable buffer
+// fails with BufferError.
+int export_doubles(PyObject* self, Py_buffer* view, int flags, const std::vector<double>& values) noexcept;
+void release_doubles(PyObject* self, Py_buffer* view) noexcept;
+
+// `Values` is a callable taking `const T&` and returning the exported vector.
+template <class T, auto Values>
+int get_doubles_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    return export_doubles(self, view, flags, Values(instance_of<T>(self)->value));
 }
 
 template <class T>

@@ -65,15 +65,16 @@ std::vector<double> vector_from_tuple(PyObject* tuple) {
 }  // namespace
 
 // numpy arrays, array.array and memoryview objects that expose a one-
-// dimensional, C-contiguous buffer of native doubles.  Only these exact types
-// are asked for a buffer, so no Python-level __buffer__ ever runs.
-bool get_double_buffer(PyObject* obj, Py_buffer& view) {
+// dimensional buffer of native doubles.  Only these exact types are asked for
+// a buffer, so no Python-level __buffer__ ever runs.
+bool get_double_buffer(PyObject* obj, Py_buffer& view, bool any_stride) {
     const char* tp_name = Py_TYPE(obj)->tp_name;
     if (!PyMemoryView_Check(obj) && std::strcmp(tp_name, "numpy.ndarray") != 0 &&
         std::strcmp(tp_name, "array.array") != 0) {
         return false;
     }
-    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0) {
+    const int layout = any_stride ? PyBUF_STRIDES : PyBUF_C_CONTIGUOUS;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | layout) < 0) {
         PyErr_Clear();
         return false;
     }
@@ -90,19 +91,34 @@ bool get_double_buffer(PyObject* obj, Py_buffer& view) {
 
 namespace {
 
-// Such a buffer is copied in one step, giving the same vector that iteration
-// would.  Nothing for any other object, which is then iterated.
+// Such a buffer is copied in one pass (a strided one, such as a column or
+// every other value of an array, element by element), giving the same vector,
+// bit for bit, that iteration would.  Nothing for any other object, which is
+// then iterated.
 std::optional<std::vector<double>> vector_from_buffer(PyObject* obj) {
     Py_buffer view;
-    if (!get_double_buffer(obj, view)) return std::nullopt;
+    if (!get_double_buffer(obj, view, true)) return std::nullopt;
     struct Release {
         Py_buffer* v;
         ~Release() { PyBuffer_Release(v); }
     } release{&view};
-    const std::size_t n = static_cast<std::size_t>(view.len) / sizeof(double);
-    check_allocation(n, sizeof(double));
-    const double* first = static_cast<const double*>(view.buf);
-    return std::vector<double>(first, first + n);
+    const std::size_t n = static_cast<std::size_t>(view.shape[0]);
+    const Py_ssize_t stride = view.strides[0];
+    const char* first = static_cast<const char*>(view.buf);
+    std::vector<double> out;
+    if (stride == static_cast<Py_ssize_t>(sizeof(double))) {
+        check_allocation(n, sizeof(double));
+        const double* values = reinterpret_cast<const double*>(first);
+        out.assign(values, values + n);
+        return out;
+    }
+    reserve_exact(out, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double v;
+        std::memcpy(&v, first + static_cast<Py_ssize_t>(i) * stride, sizeof v);
+        out.push_back(v);
+    }
+    return out;
 }
 
 PyObject* next_item(PyObject* iterator) {

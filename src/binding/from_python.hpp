@@ -36,10 +36,11 @@ struct From<std::vector<double>> {
     static std::vector<double> convert(PyObject* obj);
 };
 
-// Holds `view` on a one-dimensional, C-contiguous buffer of native doubles
-// offered by a numpy array, array.array or memoryview; false (nothing held,
-// no error set) for anything else: a probe, not a failure.
-bool get_double_buffer(PyObject* obj, Py_buffer& view);
+// Holds `view` on a one-dimensional buffer of native doubles offered by a
+// numpy array, array.array or memoryview: C-contiguous, or with any stride
+// when `any_stride`; false (nothing held, no error set) for anything else:
+// a probe, not a failure.
+bool get_double_buffer(PyObject* obj, Py_buffer& view, bool any_stride = false);
 
 // The values of a sequence argument, for a routine that only reads them.  A
 // one-dimensional, C-contiguous buffer of native doubles (a float64 numpy

@@ -35,6 +35,9 @@ void register_function(PyObject* module, PyMethodDef* def);
 void register_submodule(PyObject* parent, PyObject* submodule);
 // Creates the module `name`, fills it with `fill`, then registers it in `parent`.
 void add_submodule(PyObject* parent, const char* name, void (*fill)(PyObject*));
+// Sets quellmar._rebuild_panic (not listed in __all__), through which a
+// pickled PanicException is rebuilt (binding/errors.cpp, beside the type).
+void register_panic_rebuild(PyObject* module);
 
 template <ModuleClass T>
 void register_class(PyObject* module) {

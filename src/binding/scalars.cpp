@@ -65,6 +65,32 @@ PyObject* To<WholeSeconds>::convert(WholeSeconds v) {
 
 // `long` holds 64 bits (platform.hpp): read as a long, a 32-bit argument is
 // range-checked afterwards, and a 64-bit one is read whole.
+namespace {
+
+// True when `text` is a str equal to `expected`; never leaves an error set.
+bool str_equals(PyObject* text, const char* expected) noexcept {
+    return text != nullptr && PyUnicode_Check(text) && PyUnicode_CompareWithASCIIString(text, expected) == 0;
+}
+
+// numpy's boolean scalar type: a type named "bool_" (numpy 1) or "bool"
+// (numpy 2) whose module is "numpy", whatever its C-level name.  A type
+// whose name or module cannot be read is not one.
+bool is_numpy_bool_type(PyTypeObject* type) noexcept {
+    PyObject* t = reinterpret_cast<PyObject*>(type);
+    Ref name = Ref::steal(PyType_GetName(type));
+    const bool named = str_equals(name.get(), "bool_") || str_equals(name.get(), "bool");
+    if (!named) {
+        PyErr_Clear();
+        return false;
+    }
+    Ref module = Ref::steal(PyObject_GetAttrString(t, "__module__"));
+    const bool in_numpy = str_equals(module.get(), "numpy");
+    PyErr_Clear();
+    return in_numpy;
+}
+
+}  // namespace
+
 std::int32_t From<std::int32_t>::convert(PyObject* obj) {
     long v = PyLong_AsLong(obj);
     if (v == -1 && PyErr_Occurred()) fail();
@@ -89,8 +115,7 @@ bool From<bool>::convert(PyObject* obj) {
     if (obj == Py_True) return true;
     if (obj == Py_False) return false;
     // numpy's boolean scalar, taken by its truth value.
-    const char* tp_name = Py_TYPE(obj)->tp_name;
-    if (std::strcmp(tp_name, "numpy.bool_") == 0 || std::strcmp(tp_name, "numpy.bool") == 0) {
+    if (is_numpy_bool_type(Py_TYPE(obj))) {
         int truth = PyObject_IsTrue(obj);
         if (truth < 0) fail();
         return truth != 0;

@@ -38,6 +38,12 @@ PyGetSetDef* series_getset() {
     return defs;
 }
 
+// The values, exported read-only without a copy (np.asarray, memoryview).
+template <class Series>
+int series_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    return get_doubles_buffer<Series, [](const Series& s) -> const auto& { return s.data; }>(self, view, flags);
+}
+
 template <class Series>
 PyMethodDef total_duration_def(const char* doc) {
     return {"total_duration", method_noargs<Series, [](const Series& s) { return s.total_duration(); }>, METH_NOARGS,
@@ -103,6 +109,8 @@ const ClassInfo& PyClass<ContinuousTimeSeries>::info() {
         series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
         series_getset<ContinuousTimeSeries>(),
         continuous_methods,
+        series_buffer<ContinuousTimeSeries>,
+        release_doubles,
     };
     return info;
 }
@@ -115,6 +123,8 @@ const ClassInfo& PyClass<IncrementalTimeSeries>::info() {
         series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
         series_getset<IncrementalTimeSeries>(),
         incremental_methods,
+        series_buffer<IncrementalTimeSeries>,
+        release_doubles,
     };
     return info;
 }
