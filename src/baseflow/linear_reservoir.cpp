@@ -35,9 +35,7 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
     const double area_factor = basin_area * kAcreInchPerHourCfs;
 
     BaseflowResult result;
-    result.total.data = filled(n, 0.0);
-    result.total.time_step = rainfall.time_step;
-    result.total.kind = kKindDischarge;
+    result.total = discharge_series(filled(n, 0.0), rainfall.time_step);
     reserve_exact(result.flows, layers.size());
 
     // Everything a layer's pass needs, prepared layer by layer in visiting
@@ -67,10 +65,7 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
         // Every stage of the chain starts at initial_q.
         states.push_back(filled(static_cast<std::size_t>(layer.num_reservoir), layer.initial_q));
 
-        ContinuousTimeSeries flow;
-        flow.data = filled(n, 0.0);
-        flow.time_step = rainfall.time_step;
-        flow.kind = kKindDischarge;
+        ContinuousTimeSeries flow = discharge_series(filled(n, 0.0), rainfall.time_step);
         chains.push_back({layer.gw_fraction, c, d, states.back().data(), states.back().size(), flow.data.data()});
         result.flows.emplace_back(name, std::move(flow));
     }

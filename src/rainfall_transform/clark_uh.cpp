@@ -69,14 +69,7 @@ ContinuousTimeSeries clark_uh(const IncrementalTimeSeries& rainfall, double basi
     const double dt = static_cast<double>(rainfall.time_step);
     const std::size_t m = rainfall.data.size();
 
-    ContinuousTimeSeries result;
-    result.time_step = rainfall.time_step;
-    result.kind = kKindDischarge;
-
-    if (tc_s <= 0.0) {
-        result.data = filled(m, 0.0);
-        return result;
-    }
+    if (tc_s <= 0.0) return discharge_series(filled(m, 0.0), rainfall.time_step);
 
     const std::uint64_t n64 = clark_ordinate_count(tc_s, dt);
     if (n64 > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
@@ -91,15 +84,15 @@ ContinuousTimeSeries clark_uh(const IncrementalTimeSeries& rainfall, double basi
     // The reservoir consumes the ordinates.
     const std::vector<double> uh = muskingum_routing(clark_translation(n, tc_s, dt, basin_area), 0.0, dt, r_s, 0.0);
 
-    result.data = filled(length, 0.0);
-    double* out = result.data.data();
+    std::vector<double> runoff = filled(length, 0.0);
+    double* out = runoff.data();
     const double* rain = rainfall.data.data();
     for (std::size_t b = 0; b < m; ++b) {
         const double r = rain[b];
         if (r == 0.0) continue;
         accumulate_scaled(out + b, uh.data(), n, r);
     }
-    return result;
+    return discharge_series(std::move(runoff), rainfall.time_step);
 }
 
 }  // namespace quellmar

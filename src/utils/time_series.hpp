@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "duration.hpp"
@@ -57,5 +58,11 @@ Status validate_kind(const std::string& kind);
 // The time step of a series built from Python, from its timedelta:
 // whole seconds (truncated, saturating), at least 1.
 Expected<std::int32_t> series_time_step(const Timedelta& td);
+
+// The discharge series of a routine's result: `data` at `time_step`, kind
+// "discharge" (built directly, without the constructor's checks).
+inline ContinuousTimeSeries discharge_series(std::vector<double> data, std::int32_t time_step) {
+    return ContinuousTimeSeries{std::move(data), time_step, kKindDischarge};
+}
 
 }  // namespace quellmar
