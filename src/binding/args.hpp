@@ -17,7 +17,6 @@
 #include <cstddef>
 #include <optional>
 #include <span>
-#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -86,6 +85,17 @@ consteval auto listed() {
         return concat(FixedString(", "), P::text);
     }
 }
+
+// The converted arguments of one call: an aggregate, so that each value is
+// initialised directly by its conversion.
+template <std::size_t I, class T>
+struct Value {
+    T value;
+};
+template <class Indices, class... Kinds>
+struct Values;
+template <std::size_t... I, class... Kinds>
+struct Values<std::index_sequence<I...>, Kinds...> : Value<I, Kinds>... {};
 
 template <class T>
 inline constexpr bool is_optional = false;
@@ -251,14 +261,17 @@ struct Parameters {
     }
 
     // Converts the bound arguments in parameter order, naming the parameter
-    // in a TypeError, and calls body(values...) with the owned values.
+    // in a TypeError, and calls body(values...) with the owned values (as
+    // rvalues: a body may take them over).
     template <class Body>
     static decltype(auto) apply(const Args& a, Body&& body) {
         return [&]<std::size_t... I>(std::index_sequence<I...>) -> decltype(auto) {
-            // A braced list is evaluated left to right: parameter order.
-            std::tuple<typename Params::kind...> values{
-                converting(names[I], [&] { return Params::convert(a.raw(I)); })...};
-            return std::apply(std::forward<Body>(body), std::move(values));
+            // A braced list is evaluated left to right: parameter order.  Each
+            // value is built in place, without a move.
+            detail::Values<std::index_sequence<I...>, typename Params::kind...> values{
+                {converting(names[I], [&] { return Params::convert(a.raw(I)); })}...};
+            return std::forward<Body>(body)(
+                std::move(static_cast<detail::Value<I, typename Params::kind>&>(values).value)...);
         }(std::index_sequence_for<Params...>{});
     }
 };
