@@ -603,7 +603,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="fewer repeats and smaller pure-Python slices")
     parser.add_argument("--only", help="run only the workloads whose name contains this text "
-                                       "(muskingum, clark, level, baseflow, loss, kge, threads, memory)")
+                                       "(muskingum, clark, level, baseflow, loss, kge, threads, ensemble, memory)")
     args = parser.parse_args()
     QUICK = args.quick
     start = time.perf_counter()
@@ -621,6 +621,7 @@ def main():
         ("loss", lambda: bench_loss(million)),
         ("kge", lambda: bench_kge(million)),
         ("threads", bench_threads),
+        ("ensemble", lambda: __import__("bench_ensemble").bench(sys.modules[__name__])),
     ]
     for name, fn in steps:
         if args.only and args.only not in name:
