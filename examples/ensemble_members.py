@@ -110,8 +110,11 @@ def route_member(params):
     baseflow, _ = quellmar.baseflow.run_linear_reservoir(study.BASIN_AREA, loss.loss, layers)
 
     # Clark's m + n - 1 values: the first m line up with the rainfall, the
-    # last n - 1 fall past the end of the event and are left out.
-    reach_in = np.asarray(direct)[:m] + np.asarray(baseflow)
+    # last n - 1 fall past the end of the event, in its dry hours.
+    runoff = np.asarray(direct)
+    if runoff[m:].any():
+        raise ValueError("the event's dry tail is too short for the runoff")
+    reach_in = runoff[:m] + np.asarray(baseflow)
     inflow = quellmar.utils.ContinuousTimeSeries(reach_in, STEP, "discharge")
     reach_out = quellmar.reach.run_muskingum_routing(inflow, timedelta(hours=k_h), x, study.SUB_REACHES, reach_in[0])
 
