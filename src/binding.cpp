@@ -57,13 +57,77 @@ const char* const kPanicDoc =
     "normally passes through ordinary `except Exception` handlers up the whole stack\n"
     "and ends the interpreter.";
 
+PyObject* panic_type() noexcept;
+
+// PanicException.__reduce__.  The module "ostrel_runtime" that the type names
+// cannot be imported, so pickle could not find the type: a panic raised in a
+// worker process would reach its caller as a PicklingError.  Instead the
+// exception pickles as a call of quellmar._rebuild_panic, which gives an
+// instance of the same PanicException type with the same arguments (and the
+// same __dict__, __notes__ included) in the process that unpickles it.  A
+// Python subclass pickles as any exception does.
+PyObject* panic_reduce(PyObject* self, PyObject*) noexcept {
+    PyObject* base = PyObject_GetAttrString(PyExc_BaseException, "__reduce__");
+    if (base == nullptr) return nullptr;
+    PyObject* reduced = PyObject_CallOneArg(base, self);
+    Py_DECREF(base);
+    if (reduced == nullptr || reinterpret_cast<PyObject*>(Py_TYPE(self)) != panic_type()) return reduced;
+    Ref held = Ref::steal(reduced);
+    if (!PyTuple_Check(reduced) || PyTuple_GET_SIZE(reduced) < 2) return held.release();
+    PyObject* quellmar = PyImport_ImportModule("quellmar");
+    if (quellmar == nullptr) return nullptr;
+    PyObject* rebuild = PyObject_GetAttrString(quellmar, "_rebuild_panic");
+    Py_DECREF(quellmar);
+    if (rebuild == nullptr) return nullptr;
+    const Py_ssize_t size = PyTuple_GET_SIZE(reduced);
+    PyObject* out = PyTuple_New(size);
+    if (out == nullptr) {
+        Py_DECREF(rebuild);
+        return nullptr;
+    }
+    PyTuple_SET_ITEM(out, 0, rebuild);
+    for (Py_ssize_t i = 1; i < size; ++i) PyTuple_SET_ITEM(out, i, Py_NewRef(PyTuple_GET_ITEM(reduced, i)));
+    return out;
+}
+
+PyMethodDef panic_reduce_def = {"__reduce__", panic_reduce, METH_NOARGS, "Helper for pickle."};
+
 PyObject* panic_type() noexcept {
-    return panic_type_cell.get([] {
-        return PyErr_NewExceptionWithDoc("ostrel_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+    return panic_type_cell.get([]() -> PyObject* {
+        PyObject* type =
+            PyErr_NewExceptionWithDoc("ostrel_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+        if (type == nullptr) return nullptr;
+        PyObject* reduce = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(type), &panic_reduce_def);
+        if (reduce == nullptr || PyObject_SetAttrString(type, "__reduce__", reduce) < 0) {
+            Py_XDECREF(reduce);
+            Py_DECREF(type);
+            return nullptr;
+        }
+        Py_DECREF(reduce);
+        return type;
     });
 }
 
+// quellmar._rebuild_panic(*args): a new PanicException with these arguments.
+PyObject* rebuild_panic(PyObject*, PyObject* args) noexcept {
+    PyObject* type = panic_type();
+    if (type == nullptr) return nullptr;
+    return PyObject_Call(type, args, nullptr);
+}
+
+PyMethodDef rebuild_panic_def = {
+    "_rebuild_panic", rebuild_panic, METH_VARARGS,
+    "_rebuild_panic(*args)\n--\n\n"
+    "A new PanicException with the given arguments: how a pickled PanicException\n"
+    "(for example one raised in a worker process) is rebuilt."};
+
 }  // namespace
+
+void register_panic_rebuild(PyObject* module) {
+    Ref module_name = Ref::check(PyModule_GetNameObject(module));
+    Ref function = Ref::check(PyCFunction_NewEx(&rebuild_panic_def, module, module_name.get()));
+    if (PyObject_SetAttrString(module, rebuild_panic_def.ml_name, function.get()) < 0) fail();
+}
 
 void raise_cast(PyObject* obj, const char* target) { raise(PyExc_TypeError, cast_message(obj, target)); }
 
@@ -143,6 +207,32 @@ PyObject* To<WholeSeconds>::convert(WholeSeconds v) {
 // ---------------------------------------------------------------------------
 // Scalars
 
+namespace {
+
+// True when `text` is a str equal to `expected`; never leaves an error set.
+bool str_equals(PyObject* text, const char* expected) noexcept {
+    return text != nullptr && PyUnicode_Check(text) && PyUnicode_CompareWithASCIIString(text, expected) == 0;
+}
+
+// numpy's boolean scalar type: a type named "bool_" (numpy 1) or "bool"
+// (numpy 2) whose module is "numpy", whatever its C-level name.  A type
+// whose name or module cannot be read is not one.
+bool is_numpy_bool_type(PyTypeObject* type) noexcept {
+    PyObject* t = reinterpret_cast<PyObject*>(type);
+    Ref name = Ref::steal(PyType_GetName(type));
+    const bool named = str_equals(name.get(), "bool_") || str_equals(name.get(), "bool");
+    if (!named) {
+        PyErr_Clear();
+        return false;
+    }
+    Ref module = Ref::steal(PyObject_GetAttrString(t, "__module__"));
+    const bool in_numpy = str_equals(module.get(), "numpy");
+    PyErr_Clear();
+    return in_numpy;
+}
+
+}  // namespace
+
 std::int32_t From<std::int32_t>::convert(PyObject* obj) {
     long v = PyLong_AsLong(obj);
     if (v == -1 && PyErr_Occurred()) fail();
@@ -167,8 +257,7 @@ bool From<bool>::convert(PyObject* obj) {
     if (obj == Py_True) return true;
     if (obj == Py_False) return false;
     // numpy's boolean scalar, taken by its truth value.
-    const char* tp_name = Py_TYPE(obj)->tp_name;
-    if (std::strcmp(tp_name, "numpy.bool_") == 0 || std::strcmp(tp_name, "numpy.bool") == 0) {
+    if (is_numpy_bool_type(Py_TYPE(obj))) {
         int truth = PyObject_IsTrue(obj);
         if (truth < 0) fail();
         return truth != 0;
@@ -245,15 +334,16 @@ std::vector<double> vector_from_tuple(PyObject* tuple) {
 }  // namespace
 
 // numpy arrays, array.array and memoryview objects that expose a one-
-// dimensional, C-contiguous buffer of native doubles.  Only these exact types
-// are asked for a buffer, so no Python-level __buffer__ ever runs.
-bool get_double_buffer(PyObject* obj, Py_buffer& view) {
+// dimensional buffer of native doubles.  Only these exact types are asked for
+// a buffer, so no Python-level __buffer__ ever runs.
+bool get_double_buffer(PyObject* obj, Py_buffer& view, bool any_stride) {
     const char* tp_name = Py_TYPE(obj)->tp_name;
     if (!PyMemoryView_Check(obj) && std::strcmp(tp_name, "numpy.ndarray") != 0 &&
         std::strcmp(tp_name, "array.array") != 0) {
         return false;
     }
-    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0) {
+    const int layout = any_stride ? PyBUF_STRIDES : PyBUF_C_CONTIGUOUS;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | layout) < 0) {
         PyErr_Clear();
         return false;
     }
@@ -270,19 +360,31 @@ bool get_double_buffer(PyObject* obj, Py_buffer& view) {
 
 namespace {
 
-// Such a buffer is copied in one step, giving the same vector that iteration
-// would.  Returns false to fall back to iteration.
+// Such a buffer is copied in one pass (a strided one, such as a column or
+// every other value of an array, element by element), giving the same vector,
+// bit for bit, that iteration would.  Returns false to fall back to iteration.
 bool vector_from_buffer(PyObject* obj, std::vector<double>& out) {
     Py_buffer view;
-    if (!get_double_buffer(obj, view)) return false;
+    if (!get_double_buffer(obj, view, true)) return false;
     struct Release {
         Py_buffer* v;
         ~Release() { PyBuffer_Release(v); }
     } release{&view};
-    const std::size_t n = static_cast<std::size_t>(view.len) / sizeof(double);
-    check_allocation(n, sizeof(double));
-    const double* first = static_cast<const double*>(view.buf);
-    out.assign(first, first + n);
+    const std::size_t n = static_cast<std::size_t>(view.shape[0]);
+    const Py_ssize_t stride = view.strides[0];
+    const char* first = static_cast<const char*>(view.buf);
+    if (stride == static_cast<Py_ssize_t>(sizeof(double))) {
+        check_allocation(n, sizeof(double));
+        const double* values = reinterpret_cast<const double*>(first);
+        out.assign(values, values + n);
+        return true;
+    }
+    reserve_exact(out, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double v;
+        std::memcpy(&v, first + static_cast<Py_ssize_t>(i) * stride, sizeof v);
+        out.push_back(v);
+    }
     return true;
 }
 
@@ -538,19 +640,64 @@ const char* ClassInfo::name() const {
 }
 
 PyTypeObject* create_type(const ClassInfo& info, Py_ssize_t basicsize, destructor dealloc) {
-    PyType_Slot slots[6];
+    PyType_Slot slots[8];
     int k = 0;
     slots[k++] = {Py_tp_doc, const_cast<char*>(info.doc)};
     slots[k++] = {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)};
     if (info.tp_new != nullptr) slots[k++] = {Py_tp_new, reinterpret_cast<void*>(info.tp_new)};
     if (info.getset != nullptr) slots[k++] = {Py_tp_getset, info.getset};
     if (info.methods != nullptr) slots[k++] = {Py_tp_methods, info.methods};
+    if (info.getbuffer != nullptr) slots[k++] = {Py_bf_getbuffer, reinterpret_cast<void*>(info.getbuffer)};
+    if (info.releasebuffer != nullptr) {
+        slots[k++] = {Py_bf_releasebuffer, reinterpret_cast<void*>(info.releasebuffer)};
+    }
     slots[k++] = {0, nullptr};
     PyType_Spec spec{info.spec_name, static_cast<int>(basicsize), 0,
                      static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | info.flags), slots};
     PyObject* type = PyType_FromSpec(&spec);
     if (type == nullptr) fail();
     return reinterpret_cast<PyTypeObject*>(type);
+}
+
+// The shape and the stride live in a small block of their own, freed when
+// the view is released, so a consumer that moves its Py_buffer keeps valid
+// pointers.  An empty vector exports a valid pointer to no values.
+int export_doubles(PyObject* self, Py_buffer* view, int flags, const std::vector<double>& values) noexcept {
+    if (view == nullptr) {
+        PyErr_SetString(PyExc_BufferError, "NULL view in getbuffer");
+        return -1;
+    }
+    view->obj = nullptr;
+    if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) {
+        PyErr_SetString(PyExc_BufferError, "Object is not writable.");
+        return -1;
+    }
+    auto* layout = static_cast<Py_ssize_t*>(PyMem_Malloc(2 * sizeof(Py_ssize_t)));
+    if (layout == nullptr) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    static const double no_values[1] = {0.0};
+    const auto n = static_cast<Py_ssize_t>(values.size());
+    layout[0] = n;
+    layout[1] = static_cast<Py_ssize_t>(sizeof(double));
+    view->buf = const_cast<double*>(n > 0 ? values.data() : no_values);
+    view->obj = Py_NewRef(self);
+    view->len = n * static_cast<Py_ssize_t>(sizeof(double));
+    view->itemsize = static_cast<Py_ssize_t>(sizeof(double));
+    view->readonly = 1;
+    view->ndim = 1;
+    view->format = (flags & PyBUF_FORMAT) == PyBUF_FORMAT ? const_cast<char*>("d") : nullptr;
+    view->shape = (flags & PyBUF_ND) == PyBUF_ND ? &layout[0] : nullptr;
+    view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &layout[1] : nullptr;
+    view->suboffsets = nullptr;
+    view->internal = layout;
+    return 0;
+}
+
+void release_doubles(PyObject*, Py_buffer* view) noexcept {
+    PyMem_Free(view->internal);
+    view->internal = nullptr;
 }
 
 SharedBorrow::SharedBorrow(std::atomic<std::intptr_t>& counter) : counter_(counter) {

@@ -207,6 +207,8 @@ struct ClassInfo {
     newfunc tp_new;       // nullptr for classes without a Python constructor
     PyGetSetDef* getset;
     PyMethodDef* methods;
+    getbufferproc getbuffer = nullptr;  // the buffer protocol, for classes that export values
+    releasebufferproc releasebuffer = nullptr;
 
     const char* name() const;  // the part after "builtins."
 };
@@ -286,6 +288,21 @@ Instance<T>* instance_of(PyObject* obj) {
     return reinterpret_cast<Instance<T>*>(obj);
 }
 
+// The buffer protocol over a vector of doubles in an instance whose value
+// cannot change (a class without setters): read-only, one-dimensional,
+// C-contiguous, format "d".  The view holds a reference to the instance, so
+// the values live as long as any view of them; being immutable, they need no
+// borrow and may be read from any thread.  A request for a writable buffer
+// fails with BufferError.
+int export_doubles(PyObject* self, Py_buffer* view, int flags, const std::vector<double>& values) noexcept;
+void release_doubles(PyObject* self, Py_buffer* view) noexcept;
+
+// `Values` is a callable taking `const T&` and returning the exported vector.
+template <class T, auto Values>
+int get_doubles_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    return export_doubles(self, view, flags, Values(instance_of<T>(self)->value));
+}
+
 // ---------------------------------------------------------------------------
 // Argument conversion: From<T>::convert(obj) returns the owned value or
 // unwinds with a Python exception set (unprefixed; Args adds the argument name).
@@ -293,10 +310,10 @@ Instance<T>* instance_of(PyObject* obj) {
 template <class T, class = void>
 struct From;
 
-// Holds `view` on a one-dimensional, C-contiguous buffer of native doubles
-// offered by a numpy array, array.array or memoryview; false (nothing held,
-// no error set) for anything else.
-bool get_double_buffer(PyObject* obj, Py_buffer& view);
+// Holds `view` on a one-dimensional buffer of native doubles offered by a
+// numpy array, array.array or memoryview: C-contiguous, or with any stride
+// when `any_stride`; false (nothing held, no error set) for anything else.
+bool get_double_buffer(PyObject* obj, Py_buffer& view, bool any_stride = false);
 
 template <>
 struct From<double> {
@@ -692,6 +709,9 @@ void register_object(PyObject* module, const char* name, PyObject* obj);
 void register_function(PyObject* module, PyMethodDef* def);
 // Registers a filled submodule under its name after the last dot.
 void register_submodule(PyObject* parent, PyObject* submodule);
+// Sets quellmar._rebuild_panic (not listed in __all__), through which a
+// pickled PanicException is rebuilt.
+void register_panic_rebuild(PyObject* module);
 
 template <class T>
 void register_class(PyObject* module) {

@@ -27,6 +27,7 @@ int exec_quellmar(PyObject* module) {
         add_submodule(module, "rainfall_loss", init_loss);
         add_submodule(module, "baseflow", init_baseflow);
         add_submodule(module, "metrics", init_metrics);
+        py::register_panic_rebuild(module);
     });
 }
 

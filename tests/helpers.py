@@ -31,3 +31,17 @@ def panic_of(call):
     assert type(exc).__name__ == "PanicException"
     assert not isinstance(exc, Exception)
     return exc
+
+
+def panic_in_worker(tag):
+    """Run in a worker process: routing an empty inflow panics there."""
+    import datetime as dt
+
+    import quellmar
+
+    empty = quellmar.utils.ContinuousTimeSeries([], dt.timedelta(hours=1), "discharge")
+    try:
+        quellmar.reach.run_muskingum_routing(empty, dt.timedelta(hours=1), 0.2, 1, 0.0)
+    except BaseException as e:  # noqa: B036 - PanicException is a BaseException
+        e.add_note(f"member {tag}")
+        raise

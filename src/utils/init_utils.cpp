@@ -49,6 +49,12 @@ PyGetSetDef* series_getset() {
     return defs;
 }
 
+// The values, exported read-only without a copy (np.asarray, memoryview).
+template <class Series>
+int series_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    return get_doubles_buffer<Series, [](const Series& s) -> const auto& { return s.data; }>(self, view, flags);
+}
+
 PyObject* disaggregate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr const char* names[] = {"target_step"};
     static const Signature sig{"IncrementalTimeSeries.disaggregate", names, 1};
@@ -105,6 +111,8 @@ const ClassInfo& PyClass<ContinuousTimeSeries>::info() {
         series_new<ContinuousTimeSeries>,
         series_getset<ContinuousTimeSeries>(),
         continuous_methods,
+        series_buffer<ContinuousTimeSeries>,
+        release_doubles,
     };
     return info;
 }
@@ -122,6 +130,8 @@ const ClassInfo& PyClass<IncrementalTimeSeries>::info() {
         series_new<IncrementalTimeSeries>,
         series_getset<IncrementalTimeSeries>(),
         incremental_methods,
+        series_buffer<IncrementalTimeSeries>,
+        release_doubles,
     };
     return info;
 }
