@@ -33,10 +33,9 @@ for _path in (HERE, EXAMPLES):
         sys.path.insert(0, _path)
 
 TARGET = 1.7
-BATCH = 4
 
 
-def bench(suite):
+def bench(suite, count=None, batch=4):
     """Adds the ensemble rows to the table of `suite` (benchmarks/run.py as a
     module: its Group, NOTES, QUICK and load_average)."""
     try:
@@ -47,13 +46,13 @@ def bench(suite):
     import ensemble
 
     members = ensemble.members
-    count = 16 if suite.QUICK else 32
+    count = count or (16 if suite.QUICK else 32)
     rounds = 3 if suite.QUICK else 5
     params = members.sample_parameters(count)
-    serial = ensemble.run_serial(params, BATCH)
+    serial = ensemble.run_serial(params, batch)
 
-    runs = {"serial": lambda: ensemble.run_serial(params, BATCH),
-            "threads": lambda: ensemble.run_threads(params, BATCH, 2)}
+    runs = {"serial": lambda: ensemble.run_serial(params, batch),
+            "threads": lambda: ensemble.run_threads(params, batch, 2)}
     # Control, measured in the same rounds: C work without the GIL (hashlib
     # on 16 MiB blocks), serial and on 2 threads: what the machine offers.
     block = b"q" * (16 << 20)
@@ -66,7 +65,7 @@ def bench(suite):
         pool = stack.enter_context(ensemble.process_pool(2))
         list(pool.map(members.run_batch, ensemble.batches(params[:2], 1)))
         startup["processes"] = time.perf_counter() - t0
-        runs["processes"] = lambda: ensemble.run_processes(params, BATCH, pool)
+        runs["processes"] = lambda: ensemble.run_processes(params, batch, pool)
         try:
             from dask.distributed import Client
         except ImportError:
@@ -76,7 +75,7 @@ def bench(suite):
             client = stack.enter_context(Client(stack.enter_context(ensemble.local_cluster(2))))
             client.gather(client.map(members.run_batch, ensemble.batches(params[:2], 1)))
             startup["dask"] = time.perf_counter() - t0
-            runs["dask"] = lambda: ensemble.run_dask(params, BATCH, client)
+            runs["dask"] = lambda: ensemble.run_dask(params, batch, client)
 
         for run in runs.values():  # warm every worker's caches
             check(run(), serial)
@@ -94,7 +93,7 @@ def bench(suite):
                     if name == "threads":
                         busy = cpu / wall
 
-    workload = f"{count} chain members, 48 h at 15 min, batches of {BATCH}"
+    workload = f"{count} chain members, 48 h at 15 min, batches of {batch}"
     labels = {"threads": ("ensemble (threads)", "on 2 threads"),
               "processes": ("ensemble (processes)", "on 2 worker processes"),
               "dask": ("ensemble (Dask)", "on a LocalCluster of 2 processes")}
@@ -133,6 +132,8 @@ def check(result, serial):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="16 members, 3 rounds")
+    parser.add_argument("--members", type=int, help="members per ensemble (default 32, --quick 16)")
+    parser.add_argument("--batch", type=int, default=4, help="members per task (default 4)")
     args = parser.parse_args()
     import run as suite
 
@@ -140,7 +141,7 @@ def main():
     print(f"quellmar ensemble benchmark: Python {sys.version.split()[0]}, {os.cpu_count()} CPUs, "
           f"load average {suite.load_average()}")
     print()
-    bench(suite)
+    bench(suite, args.members, args.batch)
     suite.print_table()
 
 
