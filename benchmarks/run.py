@@ -364,7 +364,8 @@ def kge_numpy(sim, obs):
     sss, soo, sso = ds @ ds, do @ do, ds @ do
     n = sim.size
     q = math.sqrt(soo * sss)
-    corr = 1.0 if q < 1e-6 else (sso / q - 1.0) ** 2
+    constant = bool((sim == sim[0]).all() or (obs == obs[0]).all())
+    corr = 1.0 if constant or q == 0.0 else (sso / q - 1.0) ** 2
     std_s, std_o = math.sqrt(sss / n), math.sqrt(soo / n)
     mo = 1e-6 if abs(mo) < 1e-6 else mo
     std_o = 1e-6 if std_o < 1e-6 else std_o
