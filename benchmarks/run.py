@@ -449,6 +449,25 @@ def moments_digits_lost():
     return {1: "1st", 2: "2nd", 3: "3rd"}.get(digit, f"{digit}th")
 
 
+def bench_array_path():
+    """Arrays in and out (benchmarks/bench_arrays.py)."""
+    try:
+        import bench_arrays
+        import scipy.signal  # noqa: F401
+    except ImportError as e:
+        NOTES.append(f"Array path: {e.name} not installed, its rows are skipped (pip install numpy scipy hydroeval).")
+        return
+    for w in bench_arrays.workloads(QUICK):
+        if w["time"] is None:
+            NOTES.append(f"{w['routine']}: {w['workload']}.")
+            continue
+        g = Group(w["routine"], w["workload"], w["time"])
+        for name, t, target in w["rows"]:
+            g.vs(name, t, target=target)
+        for name, t in w["info"]:
+            g.info(name, fmt_time(t))
+
+
 CORES_USED = {}
 
 
@@ -604,7 +623,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="fewer repeats and smaller pure-Python slices")
     parser.add_argument("--only", help="run only the workloads whose name contains this text "
-                                       "(muskingum, clark, level, baseflow, loss, kge, threads, memory)")
+                                       "(muskingum, clark, level, baseflow, loss, kge, arrays, threads, memory)")
     args = parser.parse_args()
     QUICK = args.quick
     start = time.perf_counter()
@@ -621,6 +640,7 @@ def main():
         ("baseflow", lambda: bench_baseflow(million)),
         ("loss", lambda: bench_loss(million)),
         ("kge", lambda: bench_kge(million)),
+        ("arrays", bench_array_path),
         ("threads", bench_threads),
     ]
     for name, fn in steps:
