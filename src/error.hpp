@@ -102,7 +102,8 @@ inline std::size_t mul_sizes(std::size_t a, std::size_t b) {
 // virtual machine a few microseconds each, so that filling a large vector
 // can take longer than the routine that fills it.  Vectors of at least this
 // many bytes ask the kernel for transparent huge pages, as numpy does for
-// its arrays.  Only a hint: where it is not honoured nothing changes.
+// its arrays, and have the block faulted in by one call.  Both requests
+// leave the contents alone; where they are not honoured nothing changes.
 inline constexpr std::size_t kHugePageBytes = std::size_t{4} << 20;
 void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
 
