@@ -373,13 +373,12 @@ bool vector_from_buffer(PyObject* obj, std::vector<double>& out) {
     const std::size_t n = static_cast<std::size_t>(view.shape[0]);
     const Py_ssize_t stride = view.strides[0];
     const char* first = static_cast<const char*>(view.buf);
+    reserve_exact(out, n);
     if (stride == static_cast<Py_ssize_t>(sizeof(double))) {
-        check_allocation(n, sizeof(double));
         const double* values = reinterpret_cast<const double*>(first);
         out.assign(values, values + n);
         return true;
     }
-    reserve_exact(out, n);
     for (std::size_t i = 0; i < n; ++i) {
         double v;
         std::memcpy(&v, first + static_cast<Py_ssize_t>(i) * stride, sizeof v);
