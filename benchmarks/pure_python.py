@@ -322,12 +322,17 @@ def kge(sim, obs):
         sss = sss + ds * ds
         soo = soo + do * do
         sso = sso + ds * do
-    q = math.sqrt(soo * sss)
-    if q < EPS:
-        correlation_term = 1.0
-    else:
-        r = sso / q
-        correlation_term = (r - 1.0) * (r - 1.0)
+    # a constant series has no correlation (r = 0), decided by its values
+    correlation_term = 1.0
+    if any(v != sim[0] for v in sim) and any(v != obs[0] for v in obs):
+        product = soo * sss
+        if (product == 0.0 or math.isinf(product)) and 0.0 < soo < math.inf and 0.0 < sss < math.inf:
+            q = math.sqrt(soo) * math.sqrt(sss)
+        else:
+            q = math.sqrt(product)
+        if q != 0.0:
+            r = sso / q
+            correlation_term = (r - 1.0) * (r - 1.0)
     std_s = math.sqrt(sss / n)
     std_o = math.sqrt(soo / n)
     if abs(mean_o) < EPS:

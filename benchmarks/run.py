@@ -364,7 +364,8 @@ def kge_numpy(sim, obs):
     sss, soo, sso = ds @ ds, do @ do, ds @ do
     n = sim.size
     q = math.sqrt(soo * sss)
-    corr = 1.0 if q < 1e-6 else (sso / q - 1.0) ** 2
+    constant = bool((sim == sim[0]).all() or (obs == obs[0]).all())
+    corr = 1.0 if constant or q == 0.0 else (sso / q - 1.0) ** 2
     std_s, std_o = math.sqrt(sss / n), math.sqrt(soo / n)
     mo = 1e-6 if abs(mo) < 1e-6 else mo
     std_o = 1e-6 if std_o < 1e-6 else std_o
@@ -446,6 +447,25 @@ def moments_digits_lost():
     err = abs(rough - exact) / abs(exact)
     digit = max(1, -int(math.floor(math.log10(err)))) if err > 0 else 16
     return {1: "1st", 2: "2nd", 3: "3rd"}.get(digit, f"{digit}th")
+
+
+def bench_array_path():
+    """Arrays in and out (benchmarks/bench_arrays.py)."""
+    try:
+        import bench_arrays
+        import scipy.signal  # noqa: F401
+    except ImportError as e:
+        NOTES.append(f"Array path: {e.name} not installed, its rows are skipped (pip install numpy scipy hydroeval).")
+        return
+    for w in bench_arrays.workloads(QUICK):
+        if w["time"] is None:
+            NOTES.append(f"{w['routine']}: {w['workload']}.")
+            continue
+        g = Group(w["routine"], w["workload"], w["time"])
+        for name, t, target in w["rows"]:
+            g.vs(name, t, target=target)
+        for name, t in w["info"]:
+            g.info(name, fmt_time(t))
 
 
 CORES_USED = {}
@@ -603,7 +623,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="fewer repeats and smaller pure-Python slices")
     parser.add_argument("--only", help="run only the workloads whose name contains this text "
-                                       "(muskingum, clark, level, baseflow, loss, kge, threads, memory)")
+                                       "(muskingum, clark, level, baseflow, loss, kge, arrays, threads, ensemble, memory)")
     args = parser.parse_args()
     QUICK = args.quick
     start = time.perf_counter()
@@ -620,7 +640,9 @@ def main():
         ("baseflow", lambda: bench_baseflow(million)),
         ("loss", lambda: bench_loss(million)),
         ("kge", lambda: bench_kge(million)),
+        ("arrays", bench_array_path),
         ("threads", bench_threads),
+        ("ensemble", lambda: __import__("bench_ensemble").bench(sys.modules[__name__])),
     ]
     for name, fn in steps:
         if args.only and args.only not in name:

@@ -114,10 +114,29 @@ inline std::size_t mul_sizes(std::size_t a, std::size_t b) {
     return a * b;
 }
 
+// Fresh memory costs a page fault per 4 KiB page at its first write; on a
+// virtual machine a few microseconds each, so that filling a large vector
+// can take longer than the routine that fills it.  Vectors of at least this
+// many bytes ask the kernel for transparent huge pages, as numpy does for
+// its arrays, and have the block faulted in by one call.  Both requests
+// leave the contents alone; where they are not honoured nothing changes.
+inline constexpr std::size_t kHugePageBytes = std::size_t{4} << 20;
+void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
+
 template <class T>
 inline void reserve_exact(std::vector<T>& v, std::size_t count) {
     check_allocation(count, sizeof(T));
     v.reserve(count);
+    if (count >= kHugePageBytes / sizeof(T)) advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// A copy of `v`, its storage reserved as above.
+template <class T>
+inline std::vector<T> copy_of(const std::vector<T>& v) {
+    std::vector<T> out;
+    reserve_exact(out, v.size());
+    out.assign(v.begin(), v.end());
+    return out;
 }
 
 template <class T>

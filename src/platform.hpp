@@ -4,9 +4,9 @@
 // on anything else.  The assumptions, and where the code makes them:
 //
 //   - Linux: the module exports its entry points through a GNU ld version
-//     script (src/exports.map, CMakeLists.txt), and the allocation guard
-//     reads the machine's physical memory with sysconf(_SC_PHYS_PAGES)
-//     (error.cpp).
+//     script (src/exports.map, CMakeLists.txt), the allocation guard reads
+//     the machine's physical memory with sysconf(_SC_PHYS_PAGES), and large
+//     vectors are advised onto huge pages with madvise (error.cpp).
 //   - GCC or Clang: products of sizes and times are checked with
 //     __builtin_mul_overflow (`mul_overflows` below); the Clark kernel uses
 //     __restrict and, on GCC for x86-64, target_clones (clark_uh.cpp).

@@ -102,6 +102,21 @@ class TestBuffer:
         gc.collect()
         assert sys.getrefcount(series) == before
 
+    def test_exports_release_their_memory(self, series):
+        import tracemalloc
+
+        for _ in range(10):
+            memoryview(series).release()
+        tracemalloc.start()
+        try:
+            start = tracemalloc.get_traced_memory()[0]
+            for _ in range(20_000):
+                memoryview(series).release()
+            grown = tracemalloc.get_traced_memory()[0] - start
+        finally:
+            tracemalloc.stop()
+        assert grown < 20_000 * 16 // 4  # the shape block of every view is freed
+
     def test_routine_results(self):
         inflow = C([10.0, 20.0, 30.0, 20.0, 10.0], HOUR, "discharge")
         routed = quellmar.reach.run_muskingum_routing(inflow, HOUR, 0.2, 1, 10.0)

@@ -106,13 +106,12 @@ std::optional<std::vector<double>> vector_from_buffer(PyObject* obj) {
     const Py_ssize_t stride = view.strides[0];
     const char* first = static_cast<const char*>(view.buf);
     std::vector<double> out;
+    reserve_exact(out, n);
     if (stride == static_cast<Py_ssize_t>(sizeof(double))) {
-        check_allocation(n, sizeof(double));
         const double* values = reinterpret_cast<const double*>(first);
         out.assign(values, values + n);
         return out;
     }
-    reserve_exact(out, n);
     for (std::size_t i = 0; i < n; ++i) {
         double v;
         std::memcpy(&v, first + static_cast<Py_ssize_t>(i) * stride, sizeof v);

@@ -32,7 +32,8 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
             const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;
             const bool long_run = inflow->data.size() >= kLongRunValues / passes;
             ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
-                return route_reach(ContinuousTimeSeries(*inflow), k_duration, x, sub_reaches, initial_outflow);
+                ContinuousTimeSeries copy{copy_of(inflow->data), inflow->time_step, inflow->kind};
+                return route_reach(std::move(copy), k_duration, x, sub_reaches, initial_outflow);
             });
             return to_python(std::move(routed));
         });
