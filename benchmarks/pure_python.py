@@ -305,7 +305,10 @@ def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, ou
 
 # --- Kling-Gupta efficiency --------------------------------------------------------------------------
 
-def kge(sim, obs):
+def kge(sim, obs, use_log=False):
+    if use_log:  # both series as new lists of ln(v + 1e-6)
+        sim = [math.log(v + EPS) for v in sim]
+        obs = [math.log(v + EPS) for v in obs]
     n = len(obs)
     sum_s = 0.0
     for v in sim:

@@ -6,48 +6,14 @@ import numpy as np
 import pytest
 
 import quellmar
+from helpers import reference as models
 
 kge = quellmar.metrics.calculate_kge
 EPS = 1e-6
 
 
-def correlation_term(sim, obs, sss, soo, sso):
-    """(r - 1)^2, or 1 when a series is constant or q comes out 0."""
-    if all(v == sim[0] for v in sim) or all(v == obs[0] for v in obs):
-        return 1.0
-    product = soo * sss
-    if (product == 0.0 or math.isinf(product)) and 0.0 < soo < math.inf and 0.0 < sss < math.inf:
-        q = math.sqrt(soo) * math.sqrt(sss)  # the product alone left the range of doubles
-    else:
-        q = math.sqrt(product)
-    return 1.0 if q == 0.0 else (sso / q - 1.0) * (sso / q - 1.0)
-
-
-def reference(sim, obs, use_log=False):
-    """The efficiency with every sum accumulated left to right."""
-    if use_log:
-        sim = [math.log(v + EPS) for v in sim]
-        obs = [math.log(v + EPS) for v in obs]
-    n = float(len(obs))
-    ss = so = 0.0
-    for s, o in zip(sim, obs):
-        ss = ss + s
-        so = so + o
-    ms, mo = ss / n, so / n
-    sss = soo = sso = 0.0
-    for s, o in zip(sim, obs):
-        ds, do = s - ms, o - mo
-        sss = sss + ds * ds
-        soo = soo + do * do
-        sso = sso + ds * do
-    corr = correlation_term(sim, obs, sss, soo, sso)
-    std_s, std_o = math.sqrt(sss / n), math.sqrt(soo / n)
-    if abs(mo) < EPS:
-        mo = EPS
-    if std_o < EPS:
-        std_o = EPS
-    beta, gamma = ms / mo, std_s / std_o
-    return 1.0 - math.sqrt((gamma - 1.0) * (gamma - 1.0) + ((beta - 1.0) * (beta - 1.0) + corr))
+# The efficiency with every sum accumulated left to right (tests/helpers.py).
+reference = models.kge
 
 
 def test_worked_example():
