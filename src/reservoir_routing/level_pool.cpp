@@ -106,11 +106,8 @@ public:
         for (Outlet& o : outlets_) {
             const auto* specified = std::get_if<SpecifiedDischargeInfo::Evaluator>(&o.rule);
             if (!specified) continue;
-            o.releases.clear();
-            for (std::size_t i = 0; i < count; ++i) {
-                const double d = static_cast<double>(first + static_cast<std::int64_t>(i));
-                o.releases.push_back(specified->within_schedule(d) ? specified->scheduled(d) : 0.0);
-            }
+            o.releases.resize(count);
+            specified->schedule(first, count, o.releases.data());
         }
     }
 
@@ -248,12 +245,15 @@ public:
 private:
     // What depends on the time alone, for seconds first .. first + count - 1.
     void prepare(std::int64_t first, std::size_t count) {
-        inflow_volume_.clear();
-        for (std::size_t i = 0; i < count; ++i) {
-            const double inflow = inflow_.get_value_in_range(static_cast<double>(first + static_cast<std::int64_t>(i)));
-            inflow_volume_.push_back(inflow_volume(inflow_prev_, inflow));
-            inflow_prev_ = inflow;
-        }
+        inflow_volume_.resize(count);
+        double* volume = inflow_volume_.data();
+        inflow_.sample_seconds(first, count, volume);
+        // In place, from the end: each second's volume needs its own inflow
+        // and the one before it.
+        const double inflow_prev = inflow_prev_;
+        inflow_prev_ = volume[count - 1];
+        for (std::size_t i = count - 1; i > 0; --i) volume[i] = inflow_volume(volume[i - 1], volume[i]);
+        volume[0] = inflow_volume(inflow_prev, volume[0]);
         outflow_.prepare(first, count);
     }
 

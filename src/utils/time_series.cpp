@@ -1,5 +1,6 @@
 #include "utils/time_series.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "format.hpp"
@@ -19,7 +20,42 @@ double ContinuousTimeSeries::get_value_in_range(double duration) const {
     if (n != 0 && i >= n - 1) return data[n - 1];
     const double lo = at(data, i);
     const double hi = at(data, i + 1);
-    return lo + (pos - static_cast<double>(i)) * (hi - lo);
+    return between_points(lo, hi - lo, pos - static_cast<double>(i));
+}
+
+void ContinuousTimeSeries::sample_seconds(std::int64_t first, std::size_t count, double* out) const {
+    const std::int64_t step = time_step;
+    const double step_d = static_cast<double>(time_step);
+    const std::size_t n = data.size();
+    // Below 2^53 seconds the integer quotient t / step is floor(t / step)
+    // of the double division (a quotient that is not whole lies at least
+    // 1 / step from the next whole number, more than its rounding error), so
+    // the seconds of one interval between two points share their index.
+    constexpr std::int64_t exact = std::int64_t{1} << 53;
+    std::int64_t t = first;
+    std::size_t j = 0;
+    while (j < count) {
+        if (t >= exact || t < 0) {
+            out[j++] = get_value_in_range(static_cast<double>(t++));
+            continue;
+        }
+        const std::int64_t i = t / step;
+        const std::size_t m = std::min(count - j, static_cast<std::size_t>((i + 1) * step - t));
+        const std::size_t index = static_cast<std::size_t>(i);
+        if (n != 0 && index >= n - 1) {
+            std::fill(out + j, out + j + m, data[n - 1]);
+        } else {
+            const double lo = at(data, index);
+            const double difference = at(data, index + 1) - lo;
+            const double position = static_cast<double>(i);
+            for (std::size_t k = 0; k < m; ++k) {
+                const double pos = static_cast<double>(t + static_cast<std::int64_t>(k)) / step_d;
+                out[j + k] = between_points(lo, difference, pos - position);
+            }
+        }
+        j += m;
+        t += static_cast<std::int64_t>(m);
+    }
 }
 
 Expected<double> ContinuousTimeSeries::get_value(double duration) const {

@@ -1,5 +1,7 @@
 #include "reservoir_routing/reservoir_utils/specified_discharge.hpp"
 
+#include <algorithm>
+
 #include "format.hpp"
 
 namespace quellmar {
@@ -10,6 +12,14 @@ SpecifiedDischargeInfo::Evaluator::Evaluator(const SpecifiedDischargeInfo& outle
       series_(&outlet.discharge),
       limit_int_(outlet.discharge.max_duration()),
       limit_(static_cast<double>(limit_int_)) {}
+
+void SpecifiedDischargeInfo::Evaluator::schedule(std::int64_t first, std::size_t count, double* out) const {
+    std::size_t within = 0;
+    while (within < count && within_schedule(static_cast<double>(first + static_cast<std::int64_t>(within)))) ++within;
+    series_->sample_seconds(first, within, out);
+    for (std::size_t k = 0; k < within; ++k) out[k] = capped(out[k]);
+    std::fill(out + within, out + count, 0.0);
+}
 
 Expected<double> SpecifiedDischargeInfo::Evaluator::discharge(double elevation, double d) const {
     double q = 0.0;

@@ -30,6 +30,10 @@ struct SpecifiedDischargeInfo {
         // The capped release at second `d`, within the schedule.
         double scheduled(double d) const { return capped(series_->get_value_in_range(d)); }
 
+        // scheduled() of the seconds first .. first + count - 1 (first >= 0)
+        // into out[0 .. count), 0 for those past the schedule's end.
+        void schedule(std::int64_t first, std::size_t count, double* out) const;
+
         // The discharge at `elevation` in second `d`, given `release` =
         // scheduled(d); false where the general path must answer (a time
         // outside the schedule with the gates open).
