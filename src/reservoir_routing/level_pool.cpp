@@ -233,11 +233,17 @@ public:
         const std::size_t count = static_cast<std::size_t>(last - first + 1);
         prepare(first, count);
         const std::size_t plain = ends_on_record ? count - 1 : count;
+        // The state stays a local value in the loop: no store and reload of
+        // it on the chain from one second to the next.
+        PoolState pool = pool_;
         for (std::size_t i = 0; i < plain; ++i) {
-            if (try_second(i)) continue;
+            if (try_second(pool, i, pool)) continue;
+            pool_ = pool;
             Status s = general_second(first, i, false);
             if (!s) return s;
+            pool = pool_;
         }
+        pool_ = pool;
         if (ends_on_record) return general_second(first, count - 1, true);
         return success();
     }
@@ -257,13 +263,15 @@ private:
         outflow_.prepare(first, count);
     }
 
-    bool try_second(std::size_t i) {
+    // Second i of the block from state `pool`, on the remembered segments
+    // alone; false, with `next` untouched, where that does not answer.
+    bool try_second(const PoolState& pool, std::size_t i, PoolState& next) const {
         double q = 0.0;
-        if (!outflow_.try_total(pool_.elevation, i, q)) return false;
-        const double storage = mass_balance(pool_.storage, inflow_volume_[i], q);
+        if (!outflow_.try_total(pool.elevation, i, q)) return false;
+        const double storage = mass_balance(pool.storage, inflow_volume_[i], q);
         double elevation = 0.0;
         if (!elevations_.try_elevation(storage, elevation)) return false;
-        pool_ = PoolState{storage, elevation};
+        next = PoolState{storage, elevation};
         return true;
     }
 
