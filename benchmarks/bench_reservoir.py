@@ -72,6 +72,21 @@ def simulated_seconds(n):
 
 # --- fully active workloads and the bare dependent chain ----------------------------------
 
+def active_outlets(spill, gate, schedule, fixed):
+    """One outlet of each kind, in the order the chain adds them up: a
+    spillway (elevations, discharges), a gate (elevations, discharges, lower
+    gate, cap), a schedule (values, step, lower gate, cap), a constant release
+    (discharge, lower gate)."""
+    gate_e, gate_q, gate_lower, gate_cap = gate
+    release, step, release_lower, release_cap = schedule
+    return {
+        "spillway": ru.UnControlledDischargeInfo(ru.ElevationDischarge(*spill)),
+        "gate": ru.ControlledDischargeInfo(ru.ElevationDischarge(gate_e, gate_q), gate_lower, None, gate_cap),
+        "schedule": ru.SpecifiedDischargeInfo(CTS(release, step, "discharge"), release_lower, None, release_cap),
+        "fixed": ru.ConstantDischargeInfo(*fixed),
+    }
+
+
 def active_workload():
     """All four outlet kinds release over the whole run: the pool stays above
     the spillway crest and inside every gate; the gate's cap binds about a
@@ -86,12 +101,8 @@ def active_workload():
     n = 241
     inflow = [1500.0 + 3000.0 * math.exp(-(((h % 60) - 20) / 6.0) ** 2) for h in range(n)]
     release = [35.0 + 10.0 * math.sin(d / 2.0) for d in range(n // 24 + 2)]
-    outlets = {
-        "spillway": ru.UnControlledDischargeInfo(ru.ElevationDischarge(spill_e, spill_q)),
-        "gate": ru.ControlledDischargeInfo(ru.ElevationDischarge(gate_e, gate_q), 10.0, None, 860.0),
-        "schedule": ru.SpecifiedDischargeInfo(CTS(release, timedelta(days=1), "discharge"), 6.0, None, 40.0),
-        "fixed": ru.ConstantDischargeInfo(15.0, 4.0),
-    }
+    outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 10.0, 860.0),
+                             (release, timedelta(days=1), 6.0, 40.0), (15.0, 4.0))
     return CTS(inflow, timedelta(hours=1), "discharge"), 40.0, ru.ElevationStorage(elev, stor), outlets
 
 
@@ -112,12 +123,8 @@ def flashy_workload():
         h = (k % 96) / 4.0
         inflow.append(250.0 + 4000.0 * math.exp(-((h - 6.0) / 1.2) ** 2) + 1500.0 * math.exp(-((h - 10.0) / 0.8) ** 2))
     release = [20.0 + 10.0 * math.sin(k / 3.0) for k in range(n // 4 + 2)]
-    outlets = {
-        "spillway": ru.UnControlledDischargeInfo(ru.ElevationDischarge(spill_e, spill_q)),
-        "gate": ru.ControlledDischargeInfo(ru.ElevationDischarge(gate_e, gate_q), 2.0, None, 330.0),
-        "schedule": ru.SpecifiedDischargeInfo(CTS(release, timedelta(hours=1), "discharge"), 1.0, None, 25.0),
-        "fixed": ru.ConstantDischargeInfo(5.0, 0.5),
-    }
+    outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 2.0, 330.0),
+                             (release, timedelta(hours=1), 1.0, 25.0), (5.0, 0.5))
     return CTS(inflow, timedelta(minutes=15), "discharge"), 22.0, ru.ElevationStorage(elev, stor), outlets
 
 

@@ -193,38 +193,62 @@ def fmin(a, b):
     return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
 
 
-def ref_outlet(kind, o, e, t):
-    def closed():
-        return (o.minimum_elevation is not None and e < o.minimum_elevation) or \
-            (o.maximum_elevation is not None and e > o.maximum_elevation)
-    if kind == "constant":
-        return 0.0 if closed() else o.discharge
-    if kind == "specified":
-        if closed():
-            return 0.0
-        v = ref_get_value(o.discharge.data, o.discharge.time_step.total_seconds(), float(t))
+def fmt(v):
+    r = repr(float(v))
+    assert "e" not in r
+    return r[:-2] if r.endswith(".0") else r
+
+
+def fresh_lookup(x, xs, ys):
+    """The table lookup, searched afresh; None outside the table."""
+    if x < xs[0] or x > xs[-1]:
+        return None
+    if x == xs[-1]:
+        return ys[-1]
+    return ref_interp(x, xs, ys)
+
+
+def fresh_rated(e, c):
+    if e > c.elevation[-1]:
+        raise ValueError(f"elevation {fmt(e)} is above the maximum of the elevation-discharge curve "
+                         f"({fmt(c.elevation[-1])}).")
+    return 0.0 if e < c.elevation[0] else fresh_lookup(e, c.elevation, c.discharge)
+
+
+def fresh_outlet(o, e, t):
+    if isinstance(o, ru.UnControlledDischargeInfo):
+        return fresh_rated(e + (o.elevation_offset or 0.0), o.elevation_discharge)
+    closed = (o.minimum_elevation is not None and e < o.minimum_elevation) or \
+        (o.maximum_elevation is not None and e > o.maximum_elevation)
+    if isinstance(o, ru.ConstantDischargeInfo):
+        return 0.0 if closed else o.discharge
+    if closed:
+        return 0.0
+    if isinstance(o, ru.SpecifiedDischargeInfo):
+        step = int(o.discharge.time_step.total_seconds())
+        limit = (len(o.discharge.data) - 1) * step
+        if t > limit:
+            raise ValueError(f"simulation duration {t}s exceeds the specified discharge series length ({limit}s).")
+        v = ref_get_value(o.discharge.data, step, float(t))
         return v if o.maximum_release is None else fmin(v, o.maximum_release)
-    c = o.elevation_discharge
-    if kind == "controlled":
-        if closed():
-            return 0.0
-        q = ref_interp(e, c.elevation, c.discharge)
-        return q if o.maximum_release is None else fmin(q, o.maximum_release)
-    e = e + (o.elevation_offset or 0.0)
-    return ref_interp(e, c.elevation, c.discharge)
+    q = fresh_rated(e, o.elevation_discharge)
+    return fmin(q, math.inf if o.maximum_release is None else o.maximum_release)
 
 
-def ref_level_pool(inflow, step, e0, curve, outlets):
-    S = ref_interp(e0, curve.elevation, curve.storage)
+def fresh_level_pool(inflow, step, e0, curve, outlets):
+    """Returns (storage, elevation, total, individual, seconds at which the
+    storage segment changed), or raises the routine's error."""
+    S = fresh_lookup(e0, curve.elevation, curve.storage)
     E = e0
     storage, elevation, total = [S], [E], []
-    ind = {name: [] for name, _ in outlets}
+    ind = {name: [] for name in outlets}
     prev = inflow[0]
+    segment, changes = None, 0
     for t in range(step, (len(inflow) - 1) * step + 1):
         record = t % step == 0
         Q = 0.0
-        for name, (kind, o) in outlets:
-            q = ref_outlet(kind, o, E, t)
+        for name, o in outlets.items():
+            q = fresh_outlet(o, E, t)
             if record:
                 ind[name].append(q)
             Q = Q + q
@@ -233,14 +257,45 @@ def ref_level_pool(inflow, step, e0, curve, outlets):
             if t == step:
                 continue
         I = ref_get_value(inflow, step, float(t))
-        a = (prev + I) * 0.5
-        a = a * 1.0
-        S = max(S + a - Q * 1.0, 0.0)
-        E = ref_interp(S, curve.storage, curve.elevation)
+        S = max(S + (prev + I) * 0.5 - Q, 0.0)
+        E = fresh_lookup(S, curve.storage, curve.elevation)
+        if E is None:
+            raise ValueError(f"`storage` {fmt(S)} is outside the range of the elevation-storage curve.")
+        k = sum(1 for s in curve.storage if s <= S)
+        changes += segment is not None and k != segment
+        segment = k
         if record:
             storage.append(S)
             elevation.append(E)
         prev = I
+    return storage, elevation, total, ind, changes
+
+
+def outcome(fn):
+    try:
+        return fn()
+    except ValueError as e:
+        return ("ValueError", str(e))
+
+
+def assert_same_run(inflow, step, e0, curve, outlets):
+    got = outcome(lambda: run(series(inflow, step), e0, curve, outlets))
+    want = outcome(lambda: fresh_level_pool(inflow, step, e0, curve, outlets))
+    if isinstance(want, tuple) and want[0] == "ValueError":
+        assert got == want
+        return None
+    storage, elevation, total, ind, changes = want
+    assert_same(got.reservoir_storage.data, storage)
+    assert_same(got.reservoir_elevation.data, elevation)
+    assert_same(got.reservoir_total_outflow.data, total)
+    assert list(got.reservoir_individual_outflows) == list(outlets)
+    for name in outlets:
+        assert_same(got.reservoir_individual_outflows[name].data, ind[name])
+    return changes
+
+
+def ref_level_pool(inflow, step, e0, curve, outlets):
+    storage, elevation, total, ind, _ = fresh_level_pool(inflow, step, e0, curve, {n: o for n, (_, o) in outlets})
     return storage, elevation, total, ind
 
 
@@ -347,107 +402,6 @@ def test_standalone_entry_module_shares_the_classes():
 # these runs check every recorded value and every error against a loop that
 # looks everything up afresh each second, over runs whose pool crosses many
 # segments both ways, with inflow steps shorter and longer than a block.
-
-def fmt(v):
-    r = repr(float(v))
-    assert "e" not in r
-    return r[:-2] if r.endswith(".0") else r
-
-
-def fresh_lookup(x, xs, ys):
-    """The table lookup, searched afresh; None outside the table."""
-    if x < xs[0] or x > xs[-1]:
-        return None
-    if x == xs[-1]:
-        return ys[-1]
-    return ref_interp(x, xs, ys)
-
-
-def fresh_rated(e, c):
-    if e > c.elevation[-1]:
-        raise ValueError(f"elevation {fmt(e)} is above the maximum of the elevation-discharge curve "
-                         f"({fmt(c.elevation[-1])}).")
-    return 0.0 if e < c.elevation[0] else fresh_lookup(e, c.elevation, c.discharge)
-
-
-def fresh_outlet(o, e, t):
-    if isinstance(o, ru.UnControlledDischargeInfo):
-        return fresh_rated(e + (o.elevation_offset or 0.0), o.elevation_discharge)
-    closed = (o.minimum_elevation is not None and e < o.minimum_elevation) or \
-        (o.maximum_elevation is not None and e > o.maximum_elevation)
-    if isinstance(o, ru.ConstantDischargeInfo):
-        return 0.0 if closed else o.discharge
-    if closed:
-        return 0.0
-    if isinstance(o, ru.SpecifiedDischargeInfo):
-        step = int(o.discharge.time_step.total_seconds())
-        limit = (len(o.discharge.data) - 1) * step
-        if t > limit:
-            raise ValueError(f"simulation duration {t}s exceeds the specified discharge series length ({limit}s).")
-        v = ref_get_value(o.discharge.data, step, float(t))
-        return v if o.maximum_release is None else fmin(v, o.maximum_release)
-    q = fresh_rated(e, o.elevation_discharge)
-    return fmin(q, math.inf if o.maximum_release is None else o.maximum_release)
-
-
-def fresh_level_pool(inflow, step, e0, curve, outlets):
-    """Returns (storage, elevation, total, individual, seconds at which the
-    storage segment changed), or raises the routine's error."""
-    S = fresh_lookup(e0, curve.elevation, curve.storage)
-    E = e0
-    storage, elevation, total = [S], [E], []
-    ind = {name: [] for name in outlets}
-    prev = inflow[0]
-    segment, changes = None, 0
-    for t in range(step, (len(inflow) - 1) * step + 1):
-        record = t % step == 0
-        Q = 0.0
-        for name, o in outlets.items():
-            q = fresh_outlet(o, E, t)
-            if record:
-                ind[name].append(q)
-            Q = Q + q
-        if record:
-            total.append(Q)
-            if t == step:
-                continue
-        I = ref_get_value(inflow, step, float(t))
-        S = max(S + (prev + I) * 0.5 - Q, 0.0)
-        E = fresh_lookup(S, curve.storage, curve.elevation)
-        if E is None:
-            raise ValueError(f"`storage` {fmt(S)} is outside the range of the elevation-storage curve.")
-        k = sum(1 for s in curve.storage if s <= S)
-        changes += segment is not None and k != segment
-        segment = k
-        if record:
-            storage.append(S)
-            elevation.append(E)
-        prev = I
-    return storage, elevation, total, ind, changes
-
-
-def outcome(fn):
-    try:
-        return fn()
-    except ValueError as e:
-        return ("ValueError", str(e))
-
-
-def assert_same_run(inflow, step, e0, curve, outlets):
-    got = outcome(lambda: run(series(inflow, step), e0, curve, outlets))
-    want = outcome(lambda: fresh_level_pool(inflow, step, e0, curve, outlets))
-    if isinstance(want, tuple) and want[0] == "ValueError":
-        assert got == want
-        return None
-    storage, elevation, total, ind, changes = want
-    assert_same(got.reservoir_storage.data, storage)
-    assert_same(got.reservoir_elevation.data, elevation)
-    assert_same(got.reservoir_total_outflow.data, total)
-    assert list(got.reservoir_individual_outflows) == list(outlets)
-    for name in outlets:
-        assert_same(got.reservoir_individual_outflows[name].data, ind[name])
-    return changes
-
 
 # 101 points, one foot per segment; spillway and gate curves of 41 and 26 points.
 FLASHY_CURVE = ru.ElevationStorage([float(i) for i in range(101)], [2.0e3 * i ** 1.6 for i in range(101)])

@@ -17,22 +17,9 @@
 #include "reservoir_routing/reservoir_utils/elevation_storage.hpp"
 #include "utils/general.hpp"
 #include "utils/time_series.hpp"
+#include "check.hpp"
 
 using namespace quellmar;
-
-static int failures = 0;
-static int checks = 0;
-
-#define CHECK(cond)                                                      \
-    do {                                                                 \
-        ++checks;                                                        \
-        if (!(cond)) {                                                   \
-            ++failures;                                                  \
-            std::printf("FAILED %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                \
-    } while (0)
-
-static bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 static bool same(const std::optional<double>& a, const std::optional<double>& b) {
     return a.has_value() == b.has_value() && (!a || same(*a, *b));
