@@ -43,8 +43,12 @@ struct ContinuousTimeSeries {
 };
 
 // The value between two neighbouring points lo and lo + difference at a
-// fraction of the way: the product first, then the sum.
-inline double between_points(double lo, double difference, double fraction) { return lo + fraction * difference; }
+// fraction of the way: the product first, then the sum.  T is double, or a
+// vector of doubles computed lane by lane.
+template <class T>
+inline T between_points(T lo, T difference, T fraction) {
+    return lo + fraction * difference;
+}
 
 // Each value is an amount gathered over one interval of time_step seconds.
 struct IncrementalTimeSeries {
