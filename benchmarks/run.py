@@ -38,6 +38,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
     os.environ.setdefault(_var, "1")
 
+import bench_reservoir  # noqa: E402
 import pure_python as pp  # noqa: E402
 import quellmar  # noqa: E402
 
@@ -294,6 +295,13 @@ def bench_level_pool():
     g = Group("level pool routing", f"one year hourly ({year:,} values), 4 outlets, {ysecs:,} simulated s", ty)
     g.vs("pure Python (scaled per simulated s from the row above)", pure_per_sec * ysecs, target=200)
     g.info("quellmar per simulated second", f"{ty / ysecs * 1e9:.1f} ns")
+
+    # Fully active workloads against the bare dependent chain of a simulated
+    # second (benchmarks/level_pool_chain.c), both in thread CPU time.
+    for label, secs, q_ns, chain_ns in bench_reservoir.chain_comparison(5 if QUICK else 15):
+        g = Group("level pool routing", f"{label}, {secs:,} simulated s", q_ns * secs * 1e-9)
+        g.floor("floor: bare dependent chain (C, -O2 -ffp-contract=off)", chain_ns * secs * 1e-9, limit=1.5)
+        g.info("per simulated second, thread CPU time", f"{q_ns:.1f} ns  (chain {chain_ns:.1f} ns)")
     return ty
 
 

@@ -36,7 +36,20 @@ struct ContinuousTimeSeries {
     // The range checks of get_value, for a caller that has established them
     // once (whole seconds inside 0 .. max_duration).
     double get_value_in_range(double duration) const;
+
+    // get_value_in_range at the whole seconds first, first + 1, ...,
+    // first + count - 1, into out[0 .. count): the same values, for seconds
+    // from 0 up to max_duration().
+    void sample_seconds(std::int64_t first, std::size_t count, double* out) const;
 };
+
+// The value between two neighbouring points lo and lo + difference at a
+// fraction of the way: the product first, then the sum.  T is double, or a
+// vector of doubles computed lane by lane.
+template <class T>
+inline T between_points(T lo, T difference, T fraction) {
+    return lo + fraction * difference;
+}
 
 // Each value is an amount gathered over one interval of time_step seconds.
 struct IncrementalTimeSeries {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -27,6 +28,16 @@ struct DischargeInfo {
 };
 
 static_assert(DischargeSource<DischargeInfo>);
+
+// The prepared rule of one outlet of any kind, in the order of the variants
+// of DischargeInfo.  It reads its outlet in place: the outlet must outlive it.
+using DischargeEvaluator = std::variant<UnControlledDischargeInfo::Evaluator, ControlledDischargeInfo::Evaluator,
+                                        SpecifiedDischargeInfo::Evaluator, ConstantDischargeInfo::Evaluator>;
+
+inline DischargeEvaluator make_evaluator(const DischargeInfo& info) {
+    return std::visit([](const auto& o) -> DischargeEvaluator { return typename std::decay_t<decltype(o)>::Evaluator(o); },
+                      info.outlet);
+}
 
 // Named outlets in the caller's order; names are unique.
 using OutletMap = std::vector<std::pair<std::string, DischargeInfo>>;
