@@ -56,6 +56,11 @@ inline constexpr const char kAlreadyMutablyBorrowed[] = "Already mutably borrowe
 inline constexpr const char kAlreadyBorrowed[] = "Already borrowed";
 inline constexpr const char kNoDeleter[] = "property has no deleter";
 
+// The internal failure of a level pool run whose last second, (n - 1) times
+// the time step, does not fit in 64 bits: the wording of the arithmetic
+// check it stands for, as callers have seen it.
+inline constexpr const char kMultiplyOverflow[] = "attempt to multiply with overflow";
+
 // A dictionary argument changed while it was read: the interpreter's own
 // words for the same fault in a Python loop over a dict.
 inline constexpr const char kDictChangedSize[] = "dictionary changed size during iteration";

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "compat_strings.hpp"
+#include "platform.hpp"
+
 namespace quellmar {
 namespace {
 
@@ -88,7 +91,7 @@ struct AnswerSecond {
 // outlets' discharges up in map order.
 class Outflow {
 public:
-    explicit Outflow(const OutletMap& outlets) {
+    explicit Outflow(const NamedMap<DischargeInfo>& outlets) {
         reserve_exact(outlets_, outlets.size());
         reserve_exact(each_, outlets.size());
         for (const auto& outlet : outlets) {
@@ -181,17 +184,17 @@ public:
         total_.push_back(total);
     }
 
-    LevelPoolResult result(const OutletMap& outlets, std::int32_t time_step) && {
+    LevelPoolResult result(const NamedMap<DischargeInfo>& outlets, std::int32_t time_step) && {
         LevelPoolResult r{
             ContinuousTimeSeries{std::move(storage_), time_step, kKindVolume},
             ContinuousTimeSeries{std::move(elevation_), time_step, kKindElevation},
-            ContinuousTimeSeries{std::move(total_), time_step, kKindDischarge},
+            discharge_series(std::move(total_), time_step),
             {},
         };
         reserve_exact(r.reservoir_individual_outflows, individual_.size());
         for (std::size_t k = 0; k < individual_.size(); ++k) {
-            r.reservoir_individual_outflows.emplace_back(
-                outlets[k].first, ContinuousTimeSeries{std::move(individual_[k]), time_step, kKindDischarge});
+            r.reservoir_individual_outflows.emplace_back(outlets[k].first,
+                                                         discharge_series(std::move(individual_[k]), time_step));
         }
         return r;
     }
@@ -212,7 +215,7 @@ private:
 // which give every value, error and message.
 class Routing {
 public:
-    Routing(const ContinuousTimeSeries& inflow, const ElevationStorage& curve, const OutletMap& outlets,
+    Routing(const ContinuousTimeSeries& inflow, const ElevationStorage& curve, const NamedMap<DischargeInfo>& outlets,
             Record& record, const PoolState& initial)
         : inflow_(inflow), elevations_(curve), outflow_(outlets), record_(record), pool_(initial) {
         reserve_exact(inflow_volume_, kBlockSeconds);
@@ -300,7 +303,7 @@ private:
 
 Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inflow, double initial_elevation,
                                                  const ElevationStorage& elevation_storage,
-                                                 const OutletMap& outlets) {
+                                                 const NamedMap<DischargeInfo>& outlets) {
     Expected<double> initial_storage = elevation_storage.get_storage(initial_elevation);
     if (!initial_storage) return std::move(initial_storage).error();
     const PoolState initial{initial_storage.value(), initial_elevation};
@@ -315,9 +318,7 @@ Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inf
 
     // The grid: every second from one inflow step to the inflow's last point.
     std::int64_t last = 0;
-    if (__builtin_mul_overflow(static_cast<std::int64_t>(n - 1), ts, &last)) {
-        panic("attempt to multiply with overflow");
-    }
+    if (mul_overflows(static_cast<std::int64_t>(n - 1), ts, last)) panic(compat::kMultiplyOverflow);
     Routing routing(inflow, elevation_storage, outlets, record, initial);
     Status s = routing.first_record(ts);
     if (!s) return std::move(s).error();

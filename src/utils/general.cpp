@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "compat_strings.hpp"
 #include "error.hpp"
 
 namespace quellmar {
@@ -9,8 +10,8 @@ namespace quellmar {
 void validate_table(std::span<const double> x_values, std::span<const double> y_values) {
     if (x_values.size() != y_values.size()) panic("length of `x_values` and `y_values` should be same.");
     if (x_values.size() < 2) panic("x_values and y_values each must have at least 2 elements.");
-    if (!strictly_increasing(x_values)) panic("`x_values` must must be sorted and can't have duplicates");
-    if (!non_decreasing(y_values)) panic("`y_values` must must be sorted");
+    if (!strictly_increasing(x_values)) panic(compat::kXValuesUnsorted);
+    if (!non_decreasing(y_values)) panic(compat::kYValuesUnsorted);
 }
 
 std::size_t table_search(double x, std::span<const double> x_values) {

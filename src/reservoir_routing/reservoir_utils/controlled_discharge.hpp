@@ -59,7 +59,7 @@ struct ControlledDischargeInfo {
         }
 
     private:
-        double capped(double rated) const { return min_ignoring_nan(rated, cap_); }
+        double capped(double rated) const { return nan_min(rated, cap_); }
 
         Gates gates_;
         double cap_;

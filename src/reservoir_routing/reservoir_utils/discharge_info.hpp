@@ -2,11 +2,8 @@
 // reservoir.  Plain C++.
 #pragma once
 
-#include <string>
 #include <type_traits>
-#include <utility>
 #include <variant>
-#include <vector>
 
 #include "reservoir_routing/reservoir_utils/constant_discharge.hpp"
 #include "reservoir_routing/reservoir_utils/controlled_discharge.hpp"
@@ -38,8 +35,5 @@ inline DischargeEvaluator make_evaluator(const DischargeInfo& info) {
     return std::visit([](const auto& o) -> DischargeEvaluator { return typename std::decay_t<decltype(o)>::Evaluator(o); },
                       info.outlet);
 }
-
-// Named outlets in the caller's order; names are unique.
-using OutletMap = std::vector<std::pair<std::string, DischargeInfo>>;
 
 }  // namespace quellmar

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "error.hpp"
+#include "nan_minmax.hpp"  // nan_min: the caps of the controlled and specified outlets
 #include "utils/general.hpp"
 
 namespace quellmar {
@@ -46,13 +47,6 @@ private:
     double lower_;
     double upper_;
 };
-
-// The smaller of two values; a NaN on one side yields the other side.
-inline double min_ignoring_nan(double a, double b) {
-    if (a != a) return b;
-    if (b != b) return a;
-    return b < a ? b : a;
-}
 
 // The discharge of a rating-curve outlet at an elevation: a ValueError above
 // the curve's last elevation, 0 below its first, otherwise the interpolated

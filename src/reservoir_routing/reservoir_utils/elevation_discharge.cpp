@@ -1,5 +1,6 @@
 #include "reservoir_routing/reservoir_utils/elevation_discharge.hpp"
 
+#include "compat_strings.hpp"
 #include "utils/general.hpp"
 
 namespace quellmar {
@@ -12,10 +13,10 @@ Expected<ElevationDischarge> ElevationDischarge::create(std::vector<double> elev
         return value_error("`elevation` and `discharge` each must have at least 2 elements.");
     }
     if (!strictly_increasing(elevation)) {
-        return value_error("`elevation` must must be sorted and can't have duplicates");
+        return value_error(compat::kElevationUnsorted);
     }
     if (!non_decreasing(discharge)) {
-        return value_error("`discharge` must must be sorted");
+        return value_error(compat::kDischargeUnsorted);
     }
     return ElevationDischarge(std::move(elevation), std::move(discharge));
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "compat_strings.hpp"
 #include "format.hpp"
 #include "utils/general.hpp"
 
@@ -21,10 +22,10 @@ Expected<ElevationStorage> ElevationStorage::create(std::vector<double> elevatio
         return value_error("`elevation` and `storage` must have the same length");
     }
     if (!strictly_increasing(elevation)) {
-        return value_error("`elevation` must must be sorted and can't have duplicates");
+        return value_error(compat::kElevationUnsorted);
     }
     if (!strictly_increasing(storage)) {
-        return value_error("`storage` must must be sorted and can't have duplicates");
+        return value_error(compat::kStorageUnsorted);
     }
     return ElevationStorage(std::move(elevation), std::move(storage));
 }

@@ -50,7 +50,7 @@ struct SpecifiedDischargeInfo {
         Expected<double> discharge(double elevation, double d) const;
 
     private:
-        double capped(double v) const { return cap_ ? min_ignoring_nan(v, *cap_) : v; }
+        double capped(double v) const { return cap_ ? nan_min(v, *cap_) : v; }
 
         Gates gates_;
         std::optional<double> cap_;
