@@ -12,6 +12,7 @@ to the same model.
 """
 import math
 from bisect import bisect_right
+from decimal import Decimal
 
 EPS = 1e-6
 # Cubic feet per second from one inch over one acre in one hour.
@@ -28,6 +29,19 @@ def div(a, b):
     if a == 0.0 or a != a:
         return math.nan
     return math.copysign(math.inf, a) * math.copysign(1.0, b)
+
+
+def number_text(v):
+    """A float as the module's messages write it: the shortest digits that
+    read back as v, never an exponent, no ".0" when integral."""
+    if v != v:
+        return "NaN"
+    if v in (math.inf, -math.inf):
+        return "inf" if v > 0 else "-inf"
+    text = repr(float(v))
+    if "e" in text:
+        text = format(Decimal(text), "f")
+    return text[:-2] if text.endswith(".0") else text
 
 
 def seconds(td):
@@ -208,7 +222,8 @@ def series_value(data, step, t):
 
 def rated(elevations, discharges, e):
     if e > elevations[-1]:
-        raise ValueError(f"elevation {e} is above the maximum of the elevation-discharge curve")
+        raise ValueError(f"elevation {number_text(e)} is above the maximum of the elevation-discharge curve "
+                         f"({number_text(elevations[-1])}).")
     if e < elevations[0]:
         return 0.0
     return interp(e, elevations, discharges, 0.0, None)
@@ -233,7 +248,7 @@ def specified_outlet(data, step, lower=None, upper=None, cap=None):
         if upper is not None and e > upper:
             return 0.0
         if t > limit:
-            raise ValueError(f"simulation duration {t}s exceeds the specified discharge series length")
+            raise ValueError(f"simulation duration {t}s exceeds the specified discharge series length ({limit}s).")
         v = series_value(data, step, t)
         return v if cap is None else nan_min(v, cap)
     return q
@@ -262,12 +277,14 @@ def uncontrolled_outlet(elevations, discharges, offset=None):
     return q
 
 
-def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, outlets):
+def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, outlets, on_storage=None):
     """outlets: dict name -> q(elevation, t).  Returns (storage, elevation,
-    total outflow, {name: outflow})."""
+    total outflow, {name: outflow}).  on_storage, when given, is called with
+    the storage of every routed second."""
     S = interp(initial_elevation, curve_elevation, curve_storage, None, None)
     if S is None:
-        raise ValueError("initial elevation outside the curve")
+        raise ValueError(f"`elevation` {number_text(initial_elevation)} is outside the range of the "
+                         "elevation-storage curve.")
     E = initial_elevation
     n = len(inflow)
     storage, elevation, total = [S], [E], []
@@ -295,7 +312,9 @@ def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, ou
         S = S if S > 0.0 else 0.0
         E = interp(S, curve_storage, curve_elevation, None, None)
         if E is None:
-            raise ValueError(f"`storage` {S} is outside the range of the elevation-storage curve.")
+            raise ValueError(f"`storage` {number_text(S)} is outside the range of the elevation-storage curve.")
+        if on_storage is not None:
+            on_storage(S)
         if record:
             storage.append(S)
             elevation.append(E)

@@ -8,7 +8,7 @@ import pytest
 from helpers import assert_same
 
 import quellmar
-from helpers import load_standalone, panic_of
+from helpers import load_standalone, panic_of, reference
 
 res_mod = quellmar.reservoir
 ru = res_mod.reservoir_utils
@@ -156,110 +156,37 @@ def test_keywords():
 
 # --- exact operation order against a plain-Python loop ------------------------------
 
-def ref_get_value(data, step, d):
-    mx = (len(data) - 1) * step
-    d = min(max(d, 0.0), float(mx))
-    pos = d / step
-    i = math.floor(pos)
-    return data[-1] if i >= len(data) - 1 else data[i] + (pos - i) * (data[i + 1] - data[i])
-
-
-def ref_interp(x, xs, ys):
-    base, size = 0, len(xs)
-    while size > 1:
-        half = size // 2
-        if xs[base + half] <= x:
-            base += half
-        size -= half
-    if xs[base] == x:
-        return ys[base]
-    idx = base + (1 if xs[base] < x else 0)
-    if idx == 0:
-        return 0.0
-    assert idx < len(xs)
-    x0, y0, x1, y1 = xs[idx - 1], ys[idx - 1], xs[idx], ys[idx]
-    return y0 + ((x - x0) / (x1 - x0)) * (y1 - y0)
-
-
-def fmin(a, b):
-    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
-
-
-def fmt(v):
-    r = repr(float(v))
-    assert "e" not in r
-    return r[:-2] if r.endswith(".0") else r
-
-
-def fresh_lookup(x, xs, ys):
-    """The table lookup, searched afresh; None outside the table."""
-    if x < xs[0] or x > xs[-1]:
-        return None
-    if x == xs[-1]:
-        return ys[-1]
-    return ref_interp(x, xs, ys)
-
-
-def fresh_rated(e, c):
-    if e > c.elevation[-1]:
-        raise ValueError(f"elevation {fmt(e)} is above the maximum of the elevation-discharge curve "
-                         f"({fmt(c.elevation[-1])}).")
-    return 0.0 if e < c.elevation[0] else fresh_lookup(e, c.elevation, c.discharge)
-
-
-def fresh_outlet(o, e, t):
+def pure_outlet(o):
+    """The plain-Python rule (tests/helpers.py) of an outlet object."""
     if isinstance(o, ru.UnControlledDischargeInfo):
-        return fresh_rated(e + (o.elevation_offset or 0.0), o.elevation_discharge)
-    closed = (o.minimum_elevation is not None and e < o.minimum_elevation) or \
-        (o.maximum_elevation is not None and e > o.maximum_elevation)
+        c = o.elevation_discharge
+        return reference.uncontrolled_outlet(c.elevation, c.discharge, o.elevation_offset)
     if isinstance(o, ru.ConstantDischargeInfo):
-        return 0.0 if closed else o.discharge
-    if closed:
-        return 0.0
+        return reference.constant_outlet(o.discharge, o.minimum_elevation, o.maximum_elevation)
     if isinstance(o, ru.SpecifiedDischargeInfo):
-        step = int(o.discharge.time_step.total_seconds())
-        limit = (len(o.discharge.data) - 1) * step
-        if t > limit:
-            raise ValueError(f"simulation duration {t}s exceeds the specified discharge series length ({limit}s).")
-        v = ref_get_value(o.discharge.data, step, float(t))
-        return v if o.maximum_release is None else fmin(v, o.maximum_release)
-    q = fresh_rated(e, o.elevation_discharge)
-    return fmin(q, math.inf if o.maximum_release is None else o.maximum_release)
+        d = o.discharge
+        return reference.specified_outlet(d.data, int(d.time_step.total_seconds()), o.minimum_elevation,
+                                          o.maximum_elevation, o.maximum_release)
+    c = o.elevation_discharge
+    return reference.controlled_outlet(c.elevation, c.discharge, o.minimum_elevation, o.maximum_elevation,
+                                       o.maximum_release)
 
 
 def fresh_level_pool(inflow, step, e0, curve, outlets):
-    """Returns (storage, elevation, total, individual, seconds at which the
-    storage segment changed), or raises the routine's error."""
-    S = fresh_lookup(e0, curve.elevation, curve.storage)
-    E = e0
-    storage, elevation, total = [S], [E], []
-    ind = {name: [] for name in outlets}
-    prev = inflow[0]
+    """The plain-Python routing (tests/helpers.py), every lookup searched
+    afresh.  Returns (storage, elevation, total, individual, seconds at which
+    the storage segment changed), or raises the routine's error."""
     segment, changes = None, 0
-    for t in range(step, (len(inflow) - 1) * step + 1):
-        record = t % step == 0
-        Q = 0.0
-        for name, o in outlets.items():
-            q = fresh_outlet(o, E, t)
-            if record:
-                ind[name].append(q)
-            Q = Q + q
-        if record:
-            total.append(Q)
-            if t == step:
-                continue
-        I = ref_get_value(inflow, step, float(t))
-        S = max(S + (prev + I) * 0.5 - Q, 0.0)
-        E = fresh_lookup(S, curve.storage, curve.elevation)
-        if E is None:
-            raise ValueError(f"`storage` {fmt(S)} is outside the range of the elevation-storage curve.")
+
+    def count_changes(S):
+        nonlocal segment, changes
         k = sum(1 for s in curve.storage if s <= S)
         changes += segment is not None and k != segment
         segment = k
-        if record:
-            storage.append(S)
-            elevation.append(E)
-        prev = I
+
+    pure = {name: pure_outlet(o) for name, o in outlets.items()}
+    storage, elevation, total, ind = reference.level_pool(inflow, step, e0, curve.elevation, curve.storage, pure,
+                                                          count_changes)
     return storage, elevation, total, ind, changes
 
 
