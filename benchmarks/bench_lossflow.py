@@ -25,7 +25,8 @@ def kge_numpy(sim, obs):
     ds, do = sim - ms, obs - mo
     sss, soo, sso = np.sum(ds * ds), np.sum(do * do), np.sum(ds * do)
     q = math.sqrt(soo * sss)
-    corr = 1.0 if q < eps else (sso / q - 1.0) ** 2
+    constant = bool((sim == sim[0]).all() or (obs == obs[0]).all())
+    corr = 1.0 if constant or q == 0.0 else (sso / q - 1.0) ** 2
     std_s, std_o = math.sqrt(sss / sim.size), math.sqrt(soo / obs.size)
     mo = eps if abs(mo) < eps else mo
     std_o = eps if std_o < eps else std_o

@@ -3,13 +3,22 @@ hourly storm with all four outlet kinds, one year of hourly inflow, and the
 peak memory of the year run (measured in a subprocess with getrusage, since
 the routine's memory is C++ memory that tracemalloc does not see).
 
+Two fully active workloads are timed against the bare dependent chain of a
+simulated second (level_pool_chain.c, built here with the system C compiler):
+every outlet releasing over the whole run with caps binding part of the time,
+and a flashy storm whose pool changes curve segment often.
+
 Run:  PYTHONPATH=<build dir> python benchmarks/bench_reservoir.py
+      PYTHONPATH=<build dir> python benchmarks/bench_reservoir.py --chain   # the chain comparison alone
 """
+import bisect
+import ctypes
 import math
 import os
 import resource
 import subprocess
 import sys
+import tempfile
 import time
 from datetime import timedelta
 
@@ -61,6 +70,157 @@ def simulated_seconds(n):
     return (n - 2) * HOUR + 1
 
 
+# --- fully active workloads and the bare dependent chain ----------------------------------
+
+def active_outlets(spill, gate, schedule, fixed):
+    """One outlet of each kind, in the order the chain adds them up: a
+    spillway (elevations, discharges), a gate (elevations, discharges, lower
+    gate, cap), a schedule (values, step, lower gate, cap), a constant release
+    (discharge, lower gate)."""
+    gate_e, gate_q, gate_lower, gate_cap = gate
+    release, step, release_lower, release_cap = schedule
+    return {
+        "spillway": ru.UnControlledDischargeInfo(ru.ElevationDischarge(*spill)),
+        "gate": ru.ControlledDischargeInfo(ru.ElevationDischarge(gate_e, gate_q), gate_lower, None, gate_cap),
+        "schedule": ru.SpecifiedDischargeInfo(CTS(release, step, "discharge"), release_lower, None, release_cap),
+        "fixed": ru.ConstantDischargeInfo(*fixed),
+    }
+
+
+def active_workload():
+    """All four outlet kinds release over the whole run: the pool stays above
+    the spillway crest and inside every gate; the gate's cap binds about a
+    quarter of the recorded steps, the schedule's cap about two fifths.
+    A 21-point storage curve, a 41-point spillway, 241 hourly values."""
+    elev = [5.0 * i for i in range(21)]
+    stor = [1.0e6 * e ** 1.5 for e in elev]
+    spill_e = [30.0 + 1.75 * i for i in range(41)]
+    spill_q = [30.0 * (e - 30.0) ** 1.5 for e in spill_e]
+    gate_e = [10.0 * i for i in range(11)]
+    gate_q = [20.0 * e for e in gate_e]
+    n = 241
+    inflow = [1500.0 + 3000.0 * math.exp(-(((h % 60) - 20) / 6.0) ** 2) for h in range(n)]
+    release = [35.0 + 10.0 * math.sin(d / 2.0) for d in range(n // 24 + 2)]
+    outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 10.0, 860.0),
+                             (release, timedelta(days=1), 6.0, 40.0), (15.0, 4.0))
+    return CTS(inflow, timedelta(hours=1), "discharge"), 40.0, ru.ElevationStorage(elev, stor), outlets
+
+
+def flashy_workload():
+    """Four days of 15-minute inflow, two sharp storms a day, over a 101-point
+    storage curve of one foot per segment: the pool rises and falls some 30 ft
+    a day, so the storage, spillway and gate lookups change segment often.
+    All four outlets release throughout."""
+    elev = [1.0 * i for i in range(101)]
+    stor = [2.0e4 * e ** 1.6 for e in elev]
+    spill_e = [8.0 + 2.3 * i for i in range(41)]
+    spill_q = [15.0 * (e - 8.0) ** 1.5 for e in spill_e]
+    gate_e = [4.0 * i for i in range(26)]
+    gate_q = [12.0 * e for e in gate_e]
+    n = 4 * 96 + 1
+    inflow = []
+    for k in range(n):
+        h = (k % 96) / 4.0
+        inflow.append(250.0 + 4000.0 * math.exp(-((h - 6.0) / 1.2) ** 2) + 1500.0 * math.exp(-((h - 10.0) / 0.8) ** 2))
+    release = [20.0 + 10.0 * math.sin(k / 3.0) for k in range(n // 4 + 2)]
+    outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 2.0, 330.0),
+                             (release, timedelta(hours=1), 1.0, 25.0), (5.0, 0.5))
+    return CTS(inflow, timedelta(minutes=15), "discharge"), 22.0, ru.ElevationStorage(elev, stor), outlets
+
+
+CHAIN_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "level_pool_chain.c")
+_CHAIN = []
+
+
+class ChainParams(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_double) for name in (
+        "storage_x0", "storage_x1", "storage_y0", "storage_y1",
+        "spill_x0", "spill_x1", "spill_y0", "spill_y1", "spill_offset",
+        "gate_x0", "gate_x1", "gate_y0", "gate_y1", "gate_cap", "release_cap", "constant")]
+
+
+def chain_function():
+    """level_pool_chain from level_pool_chain.c, compiled once per process
+    with -O2 -ffp-contract=off (the flags of the module's own arithmetic)."""
+    if not _CHAIN:
+        out = os.path.join(tempfile.mkdtemp(prefix="quellmar-chain-"), "chain.so")
+        cc = os.environ.get("CC", "cc")
+        subprocess.run([cc, "-O2", "-ffp-contract=off", "-shared", "-fPIC", "-o", out, CHAIN_SOURCE], check=True)
+        fn = ctypes.CDLL(out).level_pool_chain
+        fn.restype = ctypes.c_double
+        fn.argtypes = [ctypes.POINTER(ChainParams), ctypes.c_double, ctypes.c_double, ctypes.c_long, ctypes.c_long,
+                       ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_double)]
+        _CHAIN.append(fn)
+    return _CHAIN[0]
+
+
+def segment(xs, ys, x):
+    k = min(max(bisect.bisect_right(xs, x) - 1, 0), len(xs) - 2)
+    return xs[k], xs[k + 1], ys[k], ys[k + 1]
+
+
+def chain_run(workload):
+    """A callable running the bare chain over as many seconds as the
+    workload simulates (less one), on the segments of its initial state."""
+    inflow, e0, curve, outlets = workload
+    spill, gate, schedule, fixed = (outlets[k] for k in ("spillway", "gate", "schedule", "fixed"))
+    s0 = curve.get_storage(e0)
+    p = ChainParams(*segment(curve.storage, curve.elevation, s0),
+                    *segment(spill.elevation_discharge.elevation, spill.elevation_discharge.discharge, e0),
+                    spill.elevation_offset or 0.0,
+                    *segment(gate.elevation_discharge.elevation, gate.elevation_discharge.discharge, e0),
+                    gate.maximum_release, schedule.maximum_release, fixed.discharge)
+    ts = int(inflow.time_step.total_seconds())
+    data = inflow.data
+    terms = [(data[0] + data[1]) * 0.5] * ts
+    release = (ctypes.c_double * ts)(*[schedule.discharge.data[0]] * ts)
+    terms = (ctypes.c_double * ts)(*terms)
+    steps = len(data) - 2
+    fn = chain_function()
+    return lambda: fn(ctypes.byref(p), s0, e0, steps, ts, terms, release), steps * ts
+
+
+def quellmar_run(workload):
+    inflow, e0, curve, outlets = workload
+    n = len(inflow.data)
+    ts = int(inflow.time_step.total_seconds())
+    return lambda: run(inflow, e0, curve, outlets), (n - 2) * ts + 1
+
+
+def thread_time(fn):
+    """CPU time of this thread for one call: time spent waiting for a core
+    taken by another process is left out (both sides run on this thread)."""
+    t0 = time.thread_time()
+    fn()
+    return time.thread_time() - t0
+
+
+def chain_comparison(repeat=15):
+    """(label, simulated seconds, quellmar ns per simulated second, chain ns
+    per simulated second) for each fully active workload: the best of
+    `repeat` runs each, timed alternately so that load elsewhere on the
+    machine hits both alike."""
+    rows = []
+    for label, make in (("all four kinds active, caps binding", active_workload),
+                        ("flashy 15-minute storm, 101-point curve", flashy_workload)):
+        w = make()
+        q_fn, q_secs = quellmar_run(w)
+        c_fn, c_secs = chain_run(w)
+        q_best = c_best = math.inf
+        for _ in range(repeat):
+            q_best = min(q_best, thread_time(q_fn))
+            c_best = min(c_best, thread_time(c_fn))
+        rows.append((label, q_secs, q_best / q_secs * 1e9, c_best / c_secs * 1e9))
+    return rows
+
+
+def print_chain_comparison(repeat=15):
+    print(f"{'fully active workload':>42} {'simulated s':>12} {'quellmar ns/s':>14} {'chain ns/s':>11} {'ratio':>6}")
+    for label, secs, q, c in chain_comparison(repeat):
+        print(f"{label:>42} {secs:>12,} {q:>14.1f} {c:>11.1f} {q / c:>5.2f}x")
+    print("(chain: the arithmetic of one simulated second alone, fixed curve segments, C -O2 -ffp-contract=off)")
+
+
 MEMORY_CHILD = r"""
 import resource, sys
 sys.path.insert(0, {here!r})
@@ -84,6 +244,10 @@ def peak_memory(n):
 
 def main():
     print("level pool routing, 1 s step")
+    print()
+    print_chain_comparison()
+    if "--chain" in sys.argv[1:]:
+        return
     print()
 
     # Cost per simulated second against the outlets present.

@@ -4,11 +4,44 @@ results equal quellmar's bit for bit (run.py checks that before timing), and
 they are written the way a careful Python programmer would: constants and
 bound methods hoisted out of loops, table validation done once, lookups with
 the standard `bisect` module.  They take and return plain lists and floats.
+
+The tests take their reference models from here too (tests/helpers.py), so
+there is one plain-Python statement of each routine's operation order: a
+benchmark's bit-for-bit check and a test's exact comparison hold the module
+to the same model.
 """
 import math
 from bisect import bisect_right
+from decimal import Decimal
 
 EPS = 1e-6
+# Cubic feet per second from one inch over one acre in one hour.
+ACRE_INCH_PER_HOUR_CFS = 1.00833
+# The coefficient of the dimensionless time-area curve of the Clark transform.
+TIME_AREA = 1.414
+
+
+def div(a, b):
+    """a / b as the processor divides: a zero divisor gives an infinity or NaN
+    instead of Python's ZeroDivisionError."""
+    if b != 0.0 or b != b:
+        return a / b
+    if a == 0.0 or a != a:
+        return math.nan
+    return math.copysign(math.inf, a) * math.copysign(1.0, b)
+
+
+def number_text(v):
+    """A float as the module's messages write it: the shortest digits that
+    read back as v, never an exponent, no ".0" when integral."""
+    if v != v:
+        return "NaN"
+    if v in (math.inf, -math.inf):
+        return "inf" if v > 0 else "-inf"
+    text = repr(float(v))
+    if "e" in text:
+        text = format(Decimal(text), "f")
+    return text[:-2] if text.endswith(".0") else text
 
 
 def seconds(td):
@@ -24,9 +57,9 @@ def muskingum_segment(inflow, first, dt, k, x):
     a = two_k * x
     b = two_k * (1.0 - x)
     d = dt + b
-    c0 = (dt - a) / d
-    c1 = (dt + a) / d
-    c2 = (b - dt) / d
+    c0 = div(dt - a, d)
+    c1 = div(dt + a, d)
+    c2 = div(b - dt, d)
     out = [first]
     append = out.append
     o = first
@@ -40,7 +73,8 @@ def muskingum_segment(inflow, first, dt, k, x):
 
 
 def muskingum(inflow, dt, k_seconds, x, sub_reaches, initial_outflow):
-    k = k_seconds / sub_reaches
+    """A sub_reaches of 1 or less routes one segment (of k / sub_reaches)."""
+    k = div(k_seconds, float(sub_reaches))
     out = muskingum_segment(inflow, initial_outflow, dt, k, x)
     for _ in range(sub_reaches - 1):
         out = muskingum_segment(out, out[0], dt, k, x)
@@ -49,20 +83,28 @@ def muskingum(inflow, dt, k_seconds, x, sub_reaches, initial_outflow):
 
 # --- Clark unit hydrograph --------------------------------------------------------------
 
-def clark_unit_hydrograph(dt, basin_area, tc_s, r_s):
-    n = math.ceil(tc_s / dt)
+def time_area(t):
+    """The share of the basin draining within the fraction t of tc."""
+    if t < 0.5:
+        return TIME_AREA * t ** 1.5
+    return (1.0 - t) ** 1.5 * -TIME_AREA + 1.0
+
+
+def clark_translation(n, tc_s, dt, basin_area):
+    """The n translation ordinates (cfs) of one inch of excess."""
     step_hours = dt / 3600.0
     u = []
     cumulative = 0.0
     for i in range(1, n + 1):
-        t = min((dt * i) / tc_s, 1.0)
-        if t < 0.5:
-            area = 1.414 * t ** 1.5
-        else:
-            area = (1.0 - t) ** 1.5 * -1.414 + 1.0
-        u.append((((area - cumulative) * basin_area) * 1.00833) / step_hours)
+        area = time_area(min((dt * i) / tc_s, 1.0))
+        u.append((((area - cumulative) * basin_area) * ACRE_INCH_PER_HOUR_CFS) / step_hours)
         cumulative = area
-    return muskingum_segment(u, 0.0, dt, r_s, 0.0)
+    return u
+
+
+def clark_unit_hydrograph(dt, basin_area, tc_s, r_s):
+    n = math.ceil(tc_s / dt)
+    return muskingum_segment(clark_translation(n, tc_s, dt, basin_area), 0.0, dt, r_s, 0.0)
 
 
 def clark(rainfall, dt, basin_area, tc_s, r_s):
@@ -126,11 +168,11 @@ def linear_reservoir(basin_area, rainfall, time_step, layers):
     n = len(rainfall)
     dt = time_step / 3600.0
     half_dt = dt * 0.5
-    area_factor = basin_area * 1.00833
+    area_factor = basin_area * ACRE_INCH_PER_HOUR_CFS
     total = [0.0] * n
     flows = {}
     for name, k_duration, fraction, initial_q, stages in layers:
-        k_per_res = (k_duration / 3600.0) / stages
+        k_per_res = div(k_duration / 3600.0, float(stages))  # 0 stages (a setter's value): unrouted
         if k_per_res < half_dt:
             raise ValueError("Stability Error")
         c = dt / (half_dt + k_per_res)
@@ -180,7 +222,8 @@ def series_value(data, step, t):
 
 def rated(elevations, discharges, e):
     if e > elevations[-1]:
-        raise ValueError(f"elevation {e} is above the maximum of the elevation-discharge curve")
+        raise ValueError(f"elevation {number_text(e)} is above the maximum of the elevation-discharge curve "
+                         f"({number_text(elevations[-1])}).")
     if e < elevations[0]:
         return 0.0
     return interp(e, elevations, discharges, 0.0, None)
@@ -205,7 +248,7 @@ def specified_outlet(data, step, lower=None, upper=None, cap=None):
         if upper is not None and e > upper:
             return 0.0
         if t > limit:
-            raise ValueError(f"simulation duration {t}s exceeds the specified discharge series length")
+            raise ValueError(f"simulation duration {t}s exceeds the specified discharge series length ({limit}s).")
         v = series_value(data, step, t)
         return v if cap is None else nan_min(v, cap)
     return q
@@ -234,12 +277,14 @@ def uncontrolled_outlet(elevations, discharges, offset=None):
     return q
 
 
-def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, outlets):
+def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, outlets, on_storage=None):
     """outlets: dict name -> q(elevation, t).  Returns (storage, elevation,
-    total outflow, {name: outflow})."""
+    total outflow, {name: outflow}).  on_storage, when given, is called with
+    the storage of every routed second."""
     S = interp(initial_elevation, curve_elevation, curve_storage, None, None)
     if S is None:
-        raise ValueError("initial elevation outside the curve")
+        raise ValueError(f"`elevation` {number_text(initial_elevation)} is outside the range of the "
+                         "elevation-storage curve.")
     E = initial_elevation
     n = len(inflow)
     storage, elevation, total = [S], [E], []
@@ -267,7 +312,9 @@ def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, ou
         S = S if S > 0.0 else 0.0
         E = interp(S, curve_storage, curve_elevation, None, None)
         if E is None:
-            raise ValueError(f"`storage` {S} is outside the range of the elevation-storage curve.")
+            raise ValueError(f"`storage` {number_text(S)} is outside the range of the elevation-storage curve.")
+        if on_storage is not None:
+            on_storage(S)
         if record:
             storage.append(S)
             elevation.append(E)
@@ -277,7 +324,10 @@ def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, ou
 
 # --- Kling-Gupta efficiency --------------------------------------------------------------------------
 
-def kge(sim, obs):
+def kge(sim, obs, use_log=False):
+    if use_log:  # both series as new lists of ln(v + 1e-6)
+        sim = [math.log(v + EPS) for v in sim]
+        obs = [math.log(v + EPS) for v in obs]
     n = len(obs)
     sum_s = 0.0
     for v in sim:
@@ -294,12 +344,17 @@ def kge(sim, obs):
         sss = sss + ds * ds
         soo = soo + do * do
         sso = sso + ds * do
-    q = math.sqrt(soo * sss)
-    if q < EPS:
-        correlation_term = 1.0
-    else:
-        r = sso / q
-        correlation_term = (r - 1.0) * (r - 1.0)
+    # a constant series has no correlation (r = 0), decided by its values
+    correlation_term = 1.0
+    if any(v != sim[0] for v in sim) and any(v != obs[0] for v in obs):
+        product = soo * sss
+        if (product == 0.0 or math.isinf(product)) and 0.0 < soo < math.inf and 0.0 < sss < math.inf:
+            q = math.sqrt(soo) * math.sqrt(sss)
+        else:
+            q = math.sqrt(product)
+        if q != 0.0:
+            r = sso / q
+            correlation_term = (r - 1.0) * (r - 1.0)
     std_s = math.sqrt(sss / n)
     std_o = math.sqrt(soo / n)
     if abs(mean_o) < EPS:

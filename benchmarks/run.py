@@ -38,6 +38,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
     os.environ.setdefault(_var, "1")
 
+import bench_reservoir  # noqa: E402
 import pure_python as pp  # noqa: E402
 import quellmar  # noqa: E402
 
@@ -198,8 +199,8 @@ def clark_numpy(rain, dt, area, tc_s, r_s):
     recurrence as a loop over the n ordinates, the convolution by np.convolve."""
     n = math.ceil(tc_s / dt)
     t = np.minimum((dt * np.arange(1, n + 1)) / tc_s, 1.0)
-    a = np.where(t < 0.5, 1.414 * t ** 1.5, (1.0 - t) ** 1.5 * -1.414 + 1.0)
-    u = (((np.diff(a, prepend=0.0)) * area) * 1.00833) / (dt / 3600.0)
+    a = np.where(t < 0.5, pp.TIME_AREA * t ** 1.5, (1.0 - t) ** 1.5 * -pp.TIME_AREA + 1.0)
+    u = (((np.diff(a, prepend=0.0)) * area) * pp.ACRE_INCH_PER_HOUR_CFS) / (dt / 3600.0)
     uh = pp.muskingum_segment(u.tolist(), 0.0, dt, r_s, 0.0)
     return np.convolve(np.asarray(rain, dtype=np.float64), uh).tolist()
 
@@ -294,6 +295,13 @@ def bench_level_pool():
     g = Group("level pool routing", f"one year hourly ({year:,} values), 4 outlets, {ysecs:,} simulated s", ty)
     g.vs("pure Python (scaled per simulated s from the row above)", pure_per_sec * ysecs, target=200)
     g.info("quellmar per simulated second", f"{ty / ysecs * 1e9:.1f} ns")
+
+    # Fully active workloads against the bare dependent chain of a simulated
+    # second (benchmarks/level_pool_chain.c), both in thread CPU time.
+    for label, secs, q_ns, chain_ns in bench_reservoir.chain_comparison(5 if QUICK else 15):
+        g = Group("level pool routing", f"{label}, {secs:,} simulated s", q_ns * secs * 1e-9)
+        g.floor("floor: bare dependent chain (C, -O2 -ffp-contract=off)", chain_ns * secs * 1e-9, limit=1.5)
+        g.info("per simulated second, thread CPU time", f"{q_ns:.1f} ns  (chain {chain_ns:.1f} ns)")
     return ty
 
 
@@ -364,7 +372,8 @@ def kge_numpy(sim, obs):
     sss, soo, sso = ds @ ds, do @ do, ds @ do
     n = sim.size
     q = math.sqrt(soo * sss)
-    corr = 1.0 if q < 1e-6 else (sso / q - 1.0) ** 2
+    constant = bool((sim == sim[0]).all() or (obs == obs[0]).all())
+    corr = 1.0 if constant or q == 0.0 else (sso / q - 1.0) ** 2
     std_s, std_o = math.sqrt(sss / n), math.sqrt(soo / n)
     mo = 1e-6 if abs(mo) < 1e-6 else mo
     std_o = 1e-6 if std_o < 1e-6 else std_o
@@ -446,6 +455,25 @@ def moments_digits_lost():
     err = abs(rough - exact) / abs(exact)
     digit = max(1, -int(math.floor(math.log10(err)))) if err > 0 else 16
     return {1: "1st", 2: "2nd", 3: "3rd"}.get(digit, f"{digit}th")
+
+
+def bench_array_path():
+    """Arrays in and out (benchmarks/bench_arrays.py)."""
+    try:
+        import bench_arrays
+        import scipy.signal  # noqa: F401
+    except ImportError as e:
+        NOTES.append(f"Array path: {e.name} not installed, its rows are skipped (pip install numpy scipy hydroeval).")
+        return
+    for w in bench_arrays.workloads(QUICK):
+        if w["time"] is None:
+            NOTES.append(f"{w['routine']}: {w['workload']}.")
+            continue
+        g = Group(w["routine"], w["workload"], w["time"])
+        for name, t, target in w["rows"]:
+            g.vs(name, t, target=target)
+        for name, t in w["info"]:
+            g.info(name, fmt_time(t))
 
 
 CORES_USED = {}
@@ -603,7 +631,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="fewer repeats and smaller pure-Python slices")
     parser.add_argument("--only", help="run only the workloads whose name contains this text "
-                                       "(muskingum, clark, level, baseflow, loss, kge, threads, memory)")
+                                       "(muskingum, clark, level, baseflow, loss, kge, arrays, threads, ensemble, memory)")
     args = parser.parse_args()
     QUICK = args.quick
     start = time.perf_counter()
@@ -620,7 +648,9 @@ def main():
         ("baseflow", lambda: bench_baseflow(million)),
         ("loss", lambda: bench_loss(million)),
         ("kge", lambda: bench_kge(million)),
+        ("arrays", bench_array_path),
         ("threads", bench_threads),
+        ("ensemble", lambda: __import__("bench_ensemble").bench(sys.modules[__name__])),
     ]
     for name, fn in steps:
         if args.only and args.only not in name:

@@ -1,10 +1,26 @@
 // Failures as values, internal failures, and guarded allocation.
 //
 // Plain C++: the numerical routines include this header and never see a
-// Python object.  A routine returns `Expected<T>`: its result, or an `Error`
-// naming the Python exception type and carrying the message.  A violated
-// invariant inside a computation calls `panic`, which the binding layer turns
-// into `PanicException`.
+// Python object.  Four ways to fail, each with its own place:
+//
+//   - Invalid input, in the routines and the value classes' constructors:
+//     return an `Error` through `Expected<T>` (or `Status` when there is no
+//     result).  It names the Python exception type and carries the message;
+//     the binding layer raises it (py::unwrap).  The caller decides: a
+//     routine passes its callee's error on, it never throws it.
+//   - A violated invariant (an index outside a vector, a NaN where an order
+//     is needed, a table that fails its own checks): call `panic`, which
+//     throws `Panic`; the binding layer's guard raises PanicException.
+//   - Memory: std::bad_alloc, thrown by the allocator or by the guards below
+//     for sizes that can never be satisfied; the guard raises MemoryError.
+//   - In the binding layer only (src/binding, init_*.cpp): a Python
+//     exception is already set, so throw py::PythonError (py::fail) and let
+//     the guard return failure to the interpreter.
+//
+// Nothing else signals a failure.  A probe that answers "this does not
+// apply, try the next way" (a buffer that is not one of doubles, an object
+// that is not this outlet kind) returns false or an empty std::optional and
+// sets no error: it is not a failure.
 #pragma once
 
 #include <cstddef>
@@ -98,10 +114,29 @@ inline std::size_t mul_sizes(std::size_t a, std::size_t b) {
     return a * b;
 }
 
+// Fresh memory costs a page fault per 4 KiB page at its first write; on a
+// virtual machine a few microseconds each, so that filling a large vector
+// can take longer than the routine that fills it.  Vectors of at least this
+// many bytes ask the kernel for transparent huge pages, as numpy does for
+// its arrays, and have the block faulted in by one call.  Both requests
+// leave the contents alone; where they are not honoured nothing changes.
+inline constexpr std::size_t kHugePageBytes = std::size_t{4} << 20;
+void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
+
 template <class T>
 inline void reserve_exact(std::vector<T>& v, std::size_t count) {
     check_allocation(count, sizeof(T));
     v.reserve(count);
+    if (count >= kHugePageBytes / sizeof(T)) advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// A copy of `v`, its storage reserved as above.
+template <class T>
+inline std::vector<T> copy_of(const std::vector<T>& v) {
+    std::vector<T> out;
+    reserve_exact(out, v.size());
+    out.assign(v.begin(), v.end());
+    return out;
 }
 
 template <class T>

@@ -5,16 +5,10 @@
 namespace quellmar {
 namespace {
 
-using py::Ref;
+using py::add_submodule;
 
 void check_module(PyObject* module) {
     if (!PyModule_Check(module)) py::raise_cast(module, "module");
-}
-
-void add_submodule(PyObject* parent, const char* name, void (*fill)(PyObject*)) {
-    Ref sub = Ref::check(PyModule_New(name));
-    fill(sub.get());
-    py::register_submodule(parent, sub.get());
 }
 
 int exec_quellmar(PyObject* module) {
@@ -27,6 +21,7 @@ int exec_quellmar(PyObject* module) {
         add_submodule(module, "rainfall_loss", init_loss);
         add_submodule(module, "baseflow", init_baseflow);
         add_submodule(module, "metrics", init_metrics);
+        py::register_panic_rebuild(module);
     });
 }
 

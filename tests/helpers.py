@@ -1,8 +1,32 @@
-"""Comparisons shared by the test modules."""
+"""Comparisons, checks and loaders shared by the test modules, and the
+plain-Python reference models (`reference`, the module the benchmarks time
+as the pure-Python alternative)."""
 
+import importlib.machinery
+import importlib.util
 import math
+import pathlib
+import sys
 
 import pytest
+
+import quellmar
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+
+def _load_reference():
+    name = "pure_python"
+    if name not in sys.modules:
+        spec = importlib.util.spec_from_file_location(name, ROOT / "benchmarks" / "pure_python.py")
+        module = importlib.util.module_from_spec(spec)
+        sys.modules[name] = module
+        spec.loader.exec_module(module)
+    return sys.modules[name]
+
+
+# The same operations in the same order as each routine, in plain Python floats.
+reference = _load_reference()
 
 
 def same(a, b):
@@ -31,3 +55,26 @@ def panic_of(call):
     assert type(exc).__name__ == "PanicException"
     assert not isinstance(exc, Exception)
     return exc
+
+
+def load_standalone(name):
+    """A fresh standalone entry module (init_reach, ...) of the built extension."""
+    loader = importlib.machinery.ExtensionFileLoader(name, quellmar.__file__)
+    spec = importlib.util.spec_from_file_location(name, quellmar.__file__, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def panic_in_worker(tag):
+    """Run in a worker process: routing an empty inflow panics there."""
+    import datetime as dt
+
+    import quellmar
+
+    empty = quellmar.utils.ContinuousTimeSeries([], dt.timedelta(hours=1), "discharge")
+    try:
+        quellmar.reach.run_muskingum_routing(empty, dt.timedelta(hours=1), 0.2, 1, 0.0)
+    except BaseException as e:  # noqa: B036 - PanicException is a BaseException
+        e.add_note(f"member {tag}")
+        raise

@@ -6,6 +6,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
+from helpers import reference as models
 
 IS = quellmar.utils.IncrementalTimeSeries
 CS = quellmar.utils.ContinuousTimeSeries
@@ -19,27 +20,9 @@ def rain(data, step=3600):
 
 
 def reference(area, data, step, layers):
-    """Per-layer flows and their total, in the routine's operation order."""
-    dt = step / 3600.0
-    half = dt * 0.5
-    factor = area * 1.00833
-    total = [0.0] * len(data)
-    flows = {}
-    for name, (k_seconds, fraction, q0, stages) in layers.items():
-        k = (k_seconds / 3600.0) / float(stages) if stages else math.inf
-        c = dt / (half + k)
-        d = 1.0 - c
-        state = [q0] * stages
-        out = []
-        for r in data:
-            q = factor * ((fraction * r) / dt)
-            for j in range(stages):
-                q = c * q + d * state[j]
-                state[j] = q
-            out.append(q)
-        total = [o + t for o, t in zip(out, total)]
-        flows[name] = out
-    return total, flows
+    """Per-layer flows and their total, in the routine's operation order
+    (tests/helpers.py); `layers` maps a name to (k seconds, fraction, q0, stages)."""
+    return models.linear_reservoir(area, data, step, [(name, *layer) for name, layer in layers.items()])
 
 
 # --- LinearReservoir --------------------------------------------------------

@@ -2,11 +2,17 @@
 through the series constructors, whose parameters cover the common kinds)."""
 
 import array
+import concurrent.futures
+import copy
 import datetime as dt
+import pickle
+import subprocess
+import sys
 
 import pytest
 
 import quellmar
+from helpers import panic_in_worker
 
 C = quellmar.utils.ContinuousTimeSeries
 I = quellmar.utils.IncrementalTimeSeries
@@ -239,6 +245,38 @@ class TestScalarKinds:
         with pytest.raises(UnicodeEncodeError):
             C([1.0], HOUR, "\ud800")
 
+    def test_numpy_bool_by_name_and_module(self):
+        kge = quellmar.metrics.calculate_kge
+        sim, obs = [1.0, 2.0, 3.0], [1.0, 2.0, 4.0]
+
+        def scalar(name, module, truth=True):
+            cls = type(name, (), {"__bool__": lambda self: truth})
+            cls.__module__ = module
+            return cls()
+
+        # numpy 1 and 2 names, whatever the C-level name of the type
+        for name in ("bool_", "bool"):
+            assert kge(sim, obs, scalar(name, "numpy")) == kge(sim, obs, True)
+            assert kge(sim, obs, scalar(name, "numpy", False)) == kge(sim, obs, False)
+        for name, module in [("bool_", "numpyx"), ("bool_", "numpy.core"), ("Bool_", "numpy"),
+                             ("bool8", "numpy"), ("int_", "numpy"), ("bool_", None)]:
+            obj = scalar(name, module)
+            with pytest.raises(TypeError) as e:
+                kge(sim, obs, obj)
+            assert str(e.value) == f"argument 'use_log': '{name}' object is not an instance of 'bool'"
+
+    def test_numpy_bool_whose_module_cannot_be_read(self):
+        class Meta(type):
+            @property
+            def __module__(cls):
+                raise RuntimeError("no module")
+
+        class bool_(metaclass=Meta):  # noqa: N801 - the name is the point
+            pass
+
+        with pytest.raises(TypeError, match="object is not an instance of 'bool'$"):
+            quellmar.metrics.calculate_kge([1.0], [1.0], bool_())
+
     def test_bool_passes_as_index(self):
         with pytest.raises(ValueError, match="^target_step must be >= 30 seconds.$"):
             I([1.0], HOUR, "rainfall").disaggregate(True)
@@ -292,6 +330,47 @@ class TestPanicException:
         modules.append(quellmar.reservoir.reservoir_utils)
         for module in modules:
             assert all(getattr(module, name) is not cls for name in dir(module))
+
+    @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+    def test_pickles_as_the_same_type(self, protocol):
+        exc = self.panic()
+        exc.add_note("while routing reach 7")
+        back = pickle.loads(pickle.dumps(exc, protocol))
+        assert type(back) is type(exc)
+        assert back.args == exc.args and str(back) == str(exc)
+        assert back.__notes__ == ["while routing reach 7"]
+        assert type(copy.copy(exc)) is type(exc) and copy.deepcopy(exc).args == exc.args
+
+    def test_unpickled_where_no_panic_happened_yet(self):
+        data = pickle.dumps(self.panic())
+        code = (
+            "import pickle, sys\n"
+            "e = pickle.loads(sys.stdin.buffer.read())\n"
+            "t = type(e)\n"
+            "print(t.__module__, t.__name__, t.__bases__ == (BaseException,), e.args[0])\n"
+        )
+        run = subprocess.run([sys.executable, "-c", code], input=data, capture_output=True, check=True)
+        assert run.stdout.decode().strip() == (
+            "ostrel_runtime PanicException True index out of bounds: the len is 0 but the index is 0"
+        )
+
+    def test_reaches_the_caller_from_a_worker_process(self):
+        cls = type(self.panic())
+        with concurrent.futures.ProcessPoolExecutor(1) as pool:
+            future = pool.submit(panic_in_worker, 3)
+            with pytest.raises(BaseException) as info:
+                future.result()
+        exc = info.value
+        assert type(exc) is cls
+        assert str(exc) == "index out of bounds: the len is 0 but the index is 0"
+        assert exc.__notes__ == ["member 3"]
+        assert "run_muskingum_routing" in str(exc.__cause__)  # the worker's traceback
+
+    def test_rebuild_helper_is_not_exported(self):
+        assert "_rebuild_panic" not in quellmar.__all__
+        assert quellmar._rebuild_panic.__module__ == "quellmar"
+        exc = quellmar._rebuild_panic("message")
+        assert type(exc) is type(self.panic()) and exc.args == ("message",)
 
     def test_passes_through_except_exception(self):
         with pytest.raises(BaseException) as info:

@@ -8,7 +8,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
-from helpers import assert_same, same
+from helpers import assert_same, reference, same
 
 ContinuousTimeSeries = quellmar.utils.ContinuousTimeSeries
 IncrementalTimeSeries = quellmar.utils.IncrementalTimeSeries
@@ -18,58 +18,25 @@ HOUR = timedelta(hours=1)
 
 
 # ---------------------------------------------------------------------------
-# Reference: the same operations in the same order, in plain Python floats.
+# The plain-Python transform (tests/helpers.py), with timedelta arguments.
 
-
-def seconds(td):
-    return (td.microseconds * 1000) / 1e9 + float(td.days * 86400 + td.seconds)
+seconds = reference.seconds
 
 
 def ref_translation(n, tc_s, dt, area):
-    cumulative = 0.0
-    fractions, u = [], []
-    for i in range(1, n + 1):
-        t = min((dt * float(i)) / tc_s, 1.0)
-        if t < 0.5:
-            a = 1.414 * t**1.5
-        else:
-            a = ((1.0 - t) ** 1.5 * -1.414) + 1.0
-        u.append((((a - cumulative) * area) * 1.00833) / (dt / 3600.0))
-        fractions.append(a)
-        cumulative = a
-    return fractions, u
+    """The cumulative time-area fractions and the translation ordinates."""
+    fractions = [reference.time_area(min((dt * float(i)) / tc_s, 1.0)) for i in range(1, n + 1)]
+    return fractions, reference.clark_translation(n, tc_s, dt, area)
 
 
 def ref_reservoir(u, dt, k):
     # One Muskingum segment with x = 0 and initial outflow 0.
-    out = [0.0]
-    if len(u) == 1:
-        return out
-    two_k = k + k
-    a = two_k * 0.0
-    b = two_k * (1.0 - 0.0)
-    d = dt + b
-    c0, c1, c2 = (dt - a) / d, (dt + a) / d, (b - dt) / d
-    for i in range(1, len(u)):
-        out.append(c2 * out[i - 1] + (c1 * u[i - 1] + c0 * u[i]))
-    return out
+    return reference.muskingum_segment(u, 0.0, dt, k, 0.0)
 
 
 def ref_clark(rain, step, area, tc, r):
     dt = float(step.days * 86400 + step.seconds)
-    tc_s, r_s = seconds(tc), seconds(r)
-    if tc_s <= 0.0:
-        return [0.0] * len(rain)
-    n = math.ceil(tc_s / dt)
-    uh = ref_reservoir(ref_translation(n, tc_s, dt, area)[1], dt, r_s)
-    out = [0.0] * (len(rain) + n - 1)
-    for b, value in enumerate(rain):
-        value = float(value)
-        if value == 0.0:
-            continue
-        for j in range(n):
-            out[b + j] = out[b + j] + value * uh[j]
-    return out
+    return reference.clark([float(v) for v in rain], dt, area, seconds(tc), seconds(r))
 
 
 def rainfall(data, step=HOUR, kind="rainfall"):

@@ -20,8 +20,6 @@ ordinates that still fits in memory) are kept out by the generators.
 """
 
 import datetime as dt
-import importlib.machinery
-import importlib.util
 import math
 import os
 import warnings
@@ -33,6 +31,7 @@ from hypothesis import HealthCheck, assume, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 import quellmar  # noqa: E402
+from helpers import load_standalone  # noqa: E402
 from fuzz_values import (  # noqa: E402
     ALLOWED,
     BIG_LIST,
@@ -293,14 +292,6 @@ def series(classes=(C, ContinuousSub), max_size=40, steps=time_steps, big=True, 
 def call_with(data, fn, names, values, required, **kw):
     args, kwargs = bind(data, names, values, required)
     return exercise(fn, args, kwargs, **kw)
-
-
-def load_standalone(name):
-    loader = importlib.machinery.ExtensionFileLoader(name, quellmar.__file__)
-    spec = importlib.util.spec_from_file_location(name, quellmar.__file__, loader=loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
-    return module
 
 
 STANDALONE = {name: load_standalone(name) for name in

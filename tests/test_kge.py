@@ -6,37 +6,14 @@ import numpy as np
 import pytest
 
 import quellmar
+from helpers import reference as models
 
 kge = quellmar.metrics.calculate_kge
 EPS = 1e-6
 
 
-def reference(sim, obs, use_log=False):
-    """The efficiency with every sum accumulated left to right."""
-    if use_log:
-        sim = [math.log(v + EPS) for v in sim]
-        obs = [math.log(v + EPS) for v in obs]
-    n = float(len(obs))
-    ss = so = 0.0
-    for s, o in zip(sim, obs):
-        ss = ss + s
-        so = so + o
-    ms, mo = ss / n, so / n
-    sss = soo = sso = 0.0
-    for s, o in zip(sim, obs):
-        ds, do = s - ms, o - mo
-        sss = sss + ds * ds
-        soo = soo + do * do
-        sso = sso + ds * do
-    q = math.sqrt(soo * sss)
-    corr = 1.0 if q < EPS else (sso / q - 1.0) * (sso / q - 1.0)
-    std_s, std_o = math.sqrt(sss / n), math.sqrt(soo / n)
-    if abs(mo) < EPS:
-        mo = EPS
-    if std_o < EPS:
-        std_o = EPS
-    beta, gamma = ms / mo, std_s / std_o
-    return 1.0 - math.sqrt((gamma - 1.0) * (gamma - 1.0) + ((beta - 1.0) * (beta - 1.0) + corr))
+# The efficiency with every sum accumulated left to right (tests/helpers.py).
+reference = models.kge
 
 
 def test_worked_example():
@@ -91,6 +68,60 @@ def test_mean_guard_is_strict():
 def test_identical_series_score_one():
     obs = [0.5, 3.0, 2.0, 7.5, 1.25]
     assert kge(obs, obs) == pytest.approx(1.0, abs=1e-12)
+    # small spread: q = 4e-8, far below 1e-6, yet a perfect correlation
+    v = [1.0, 1.0001, 1.0002]
+    assert kge(v, v) == pytest.approx(1.0, abs=1e-12)
+
+
+def daily_year(seed=11):
+    rng = np.random.default_rng(seed)
+    obs = 40.0 + rng.gamma(1.5, 60.0, 365)
+    sim = 0.85 * obs + rng.normal(0.0, 25.0, 365)
+    return sim, obs
+
+
+@pytest.mark.parametrize("scale", [1e-7, 1e-3, 1e3, 1e80])
+def test_units_do_not_change_the_score(scale):
+    # as long as the mean and spread guards do not apply (obs mean and std >= 1e-6)
+    sim, obs = daily_year()
+    want = kge(sim, obs)
+    assert 0.5 < want < 0.95
+    got = kge(sim * scale, obs * scale)
+    assert got == pytest.approx(want, rel=1e-12)
+    assert got == reference((sim * scale).tolist(), (obs * scale).tolist())
+
+
+def test_length_does_not_decide_the_correlation():
+    # the same shape repeated: r is 1 up to rounding at every length
+    base = [1.0, 1.00002, 1.00001]
+    for repeat in (1, 10, 1000):
+        v = base * repeat
+        assert kge(v, v) == pytest.approx(1.0, abs=1e-9)
+
+
+def test_tiny_deviations():
+    # series one unit in the last place apart still correlate (r = 1)
+    sim = [1.0, 1.0 + 2**-52, 1.0]
+    obs = [3.0, 3.0 + 2**-51, 3.0]
+    assert kge(sim, obs) == reference(sim, obs)
+    # deviations of 1e-100: their squares fit in a double, the product
+    # Soo * Sss does not (q is then taken from the two roots)
+    small = [v * 1e-100 for v in (0.0, 1.0, 3.0)]
+    assert kge(small, small) == reference(small, small)
+    # beta and gamma are ~0 under the mean and spread guards; r = 1, not 0
+    assert kge(small, small) == 1.0 - math.sqrt(2.0)
+
+
+def test_constant_series_is_decided_by_its_values():
+    # 0.1 three times: the rounded mean differs from 0.1, so the deviations
+    # are not 0; the series is still constant and the correlation term is 1
+    obs = [0.1, 0.1, 0.1]
+    mean_o = (0.1 + 0.1 + 0.1) / 3
+    assert mean_o != 0.1
+    beta, gamma = 2.0 / mean_o, math.sqrt(2.0 / 3.0) / EPS
+    assert kge([1.0, 2.0, 3.0], obs) == 1.0 - math.sqrt((gamma - 1.0) ** 2 + ((beta - 1.0) ** 2 + 1.0))
+    # a constant sim: beta 1, gamma 0, correlation term 1
+    assert kge([2.0, 2.0, 2.0], [1.0, 2.0, 3.0]) == 1.0 - math.sqrt(2.0)
 
 
 def test_log_transform():

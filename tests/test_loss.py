@@ -5,6 +5,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
+from helpers import reference as models
 from helpers import same_values
 
 IS = quellmar.utils.IncrementalTimeSeries
@@ -14,38 +15,8 @@ Result = quellmar.rainfall_loss.DeficitConstantResult
 NAN = float("nan")
 
 
-def nan_min(a, b):
-    if a != a:
-        return b
-    return b if b < a else a
-
-
-def nan_max(a, b):
-    if a != a:
-        return b
-    return b if b > a else a
-
-
-def reference(data, step, initial, max_deficit, rate, drying_seconds):
-    """The model step by step, in the operation order of the routine."""
-    dt = step / 3600.0
-    recovery = 1.0 - math.exp(dt / (drying_seconds / -3600.0)) if drying_seconds > 0 else 0.0
-    loss_per_step = rate * dt
-    deficit = initial
-    out = ([], [], [])
-    for r in data:
-        deficit = nan_min(deficit + recovery * nan_max(max_deficit - deficit, 0.0), max_deficit)
-        excess = loss = 0.0
-        if r > 0:
-            constant = nan_min(r, loss_per_step)
-            remaining = r - constant
-            fill = nan_min(remaining, deficit)
-            deficit = deficit - fill
-            excess = remaining - fill
-            loss = constant + fill
-        for series, v in zip(out, (excess, loss, deficit)):
-            series.append(v)
-    return out
+# The model step by step, in the operation order of the routine (tests/helpers.py).
+reference = models.deficit_and_constant
 
 
 def hourly(data, step=3600):

@@ -1,7 +1,6 @@
 """Module tree, registration and class facts."""
 
-import importlib.machinery
-import importlib.util
+import importlib
 import shutil
 import subprocess
 import sys
@@ -9,6 +8,7 @@ import sys
 import pytest
 
 import quellmar
+from helpers import load_standalone
 
 SUBMODULES = ["utils", "reach", "reservoir", "rainfall_transform", "rainfall_loss", "baseflow", "metrics"]
 STANDALONE = {
@@ -19,14 +19,6 @@ STANDALONE = {
     "init_reservoir": "reservoir",
     "init_baseflow": "baseflow",
 }
-
-
-def load_standalone(name):
-    loader = importlib.machinery.ExtensionFileLoader(name, quellmar.__file__)
-    spec = importlib.util.spec_from_file_location(name, quellmar.__file__, loader=loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
-    return module
 
 
 def test_top_level_tree():

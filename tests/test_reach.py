@@ -1,7 +1,5 @@
 """Muskingum routing through a reach of one or more sub-reaches."""
 
-import importlib.machinery
-import importlib.util
 import inspect
 import math
 import sys
@@ -11,7 +9,7 @@ from datetime import timedelta
 import pytest
 
 import quellmar
-from helpers import assert_same, panic_of, same
+from helpers import assert_same, load_standalone, panic_of, reference, same
 
 ContinuousTimeSeries = quellmar.utils.ContinuousTimeSeries
 IncrementalTimeSeries = quellmar.utils.IncrementalTimeSeries
@@ -22,47 +20,9 @@ RANGE_WARNING = "`x` is outside the recommended range [0.0, 0.5]."
 EMPTY_PANIC = "index out of bounds: the len is 0 but the index is 0"
 
 
-# ---------------------------------------------------------------------------
-# Reference: the same operations in the same order, in plain Python floats.
-
-
-def fdiv(a, b):
-    """IEEE division (Python raises on a zero divisor)."""
-    if b != 0.0 or math.isnan(b):
-        return a / b
-    if a == 0.0 or math.isnan(a):
-        return math.nan
-    return math.copysign(math.inf, a) * math.copysign(1.0, b)
-
-
-def ref_segment(inflow, initial, dt, k, x):
-    if initial is None:
-        initial = inflow[0]
-    out = [initial]
-    if len(inflow) == 1:
-        return out
-    two_k = k + k
-    a = two_k * x
-    b = two_k * (1.0 - x)
-    d = dt + b
-    c0 = fdiv(dt - a, d)
-    c1 = fdiv(dt + a, d)
-    c2 = fdiv(b - dt, d)
-    for i in range(1, len(inflow)):
-        out.append(c2 * out[i - 1] + (c1 * inflow[i - 1] + c0 * inflow[i]))
-    return out
-
-
-def k_seconds(td):
-    return (td.microseconds * 1000) / 1e9 + float(td.days * 86400 + td.seconds)
-
-
 def ref_route(inflow, dt, k, x, sub_reaches, initial):
-    k_segment = fdiv(k_seconds(k), float(sub_reaches))
-    out = ref_segment([float(v) for v in inflow], initial, float(dt), k_segment, x)
-    for _ in range(sub_reaches - 1):
-        out = ref_segment(out, None, float(dt), k_segment, x)
-    return out
+    """The plain-Python routing (tests/helpers.py), with `k` a timedelta."""
+    return reference.muskingum([float(v) for v in inflow], float(dt), reference.seconds(k), x, sub_reaches, initial)
 
 
 def series(data, step=HOUR, kind="discharge"):
@@ -185,7 +145,7 @@ def test_zero_sub_reaches_gives_nan(k):
 def test_negative_sub_reaches_route_one_segment_with_negative_k(sub_reaches):
     out = route(series(STORM), HOUR, 0.2, sub_reaches, 5.0)
     assert_same(out.data, ref_route(STORM, 3600, HOUR, 0.2, sub_reaches, 5.0))
-    one_segment = ref_segment(STORM, 5.0, 3600.0, 3600.0 / sub_reaches, 0.2)
+    one_segment = reference.muskingum_segment(STORM, 5.0, 3600.0, 3600.0 / sub_reaches, 0.2)
     assert_same(out.data, one_segment)
 
 
@@ -361,10 +321,7 @@ def test_function_surface():
 
 
 def test_standalone_module():
-    loader = importlib.machinery.ExtensionFileLoader("init_reach", quellmar.__file__)
-    spec = importlib.util.spec_from_file_location("init_reach", quellmar.__file__, loader=loader)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = load_standalone("init_reach")
     assert module.__all__ == ["run_muskingum_routing"]
     out = module.run_muskingum_routing(series(HYDROGRAPH), HOUR, 0.2, 1, 10.0)
     assert out.data == route(series(HYDROGRAPH), HOUR, 0.2, 1, 10.0).data

@@ -4,20 +4,13 @@ import math
 import pytest
 
 import quellmar
+from helpers import panic_of
 
 ru = quellmar.reservoir.reservoir_utils
 ES = ru.ElevationStorage
 ED = ru.ElevationDischarge
 
 LENGTH_PANIC = "x_values and y_values each must have at least 2 elements."
-
-
-def raises_panic(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
-    assert not isinstance(info.value, Exception)
-    return str(info.value)
 
 
 @pytest.fixture
@@ -64,7 +57,7 @@ def test_lookup_out_of_range(curve, method, value, message):
 
 @pytest.mark.parametrize("method", ["get_storage", "get_elevation"])
 def test_nan_lookup_panics(curve, method):
-    raises_panic(getattr(curve, method), math.nan)
+    panic_of(lambda: getattr(curve, method)(math.nan))
 
 
 @pytest.mark.parametrize("elevation, storage", [([1], [2]), ([], []), ([math.nan], [math.nan])])
@@ -72,8 +65,8 @@ def test_nan_lookup_panics(curve, method):
 def test_short_curve_accepted_but_lookups_panic(elevation, storage, query):
     c = ES(elevation, storage)
     assert len(c.elevation) == len(elevation)
-    assert raises_panic(c.get_storage, query) == LENGTH_PANIC
-    assert raises_panic(c.get_elevation, query) == LENGTH_PANIC
+    assert str(panic_of(lambda: c.get_storage(query))) == LENGTH_PANIC
+    assert str(panic_of(lambda: c.get_elevation(query))) == LENGTH_PANIC
 
 
 @pytest.mark.parametrize(

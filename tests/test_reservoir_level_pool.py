@@ -1,14 +1,14 @@
 """Level pool routing: worked examples, exact operation order, failures,
 reproducibility, ownership and reference counts."""
-import importlib.machinery
-import importlib.util
 import math
 import sys
 from datetime import timedelta
 
 import pytest
+from helpers import assert_same
 
 import quellmar
+from helpers import load_standalone, panic_of, reference
 
 res_mod = quellmar.reservoir
 ru = res_mod.reservoir_utils
@@ -24,13 +24,6 @@ def series(data, step, kind="discharge"):
 
 def flows(result):
     return {k: v.data for k, v in result.reservoir_individual_outflows.items()}
-
-
-def raises_panic(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
-    return str(info.value)
 
 
 # --- worked examples --------------------------------------------------------------
@@ -114,7 +107,7 @@ def test_floor_below_a_raised_curve():
 def test_failures_before_routing(inflow, initial, curve, exc, message):
     args = (series(inflow, 3600), initial, curve, {"c": ru.ConstantDischargeInfo(1)})
     if exc is None:
-        text = raises_panic(run, *args)
+        text = str(panic_of(lambda: run(*args)))
         if message is not None:
             assert text == message
     else:
@@ -163,83 +156,65 @@ def test_keywords():
 
 # --- exact operation order against a plain-Python loop ------------------------------
 
-def ref_get_value(data, step, d):
-    mx = (len(data) - 1) * step
-    d = min(max(d, 0.0), float(mx))
-    pos = d / step
-    i = math.floor(pos)
-    return data[-1] if i >= len(data) - 1 else data[i] + (pos - i) * (data[i + 1] - data[i])
-
-
-def ref_interp(x, xs, ys):
-    base, size = 0, len(xs)
-    while size > 1:
-        half = size // 2
-        if xs[base + half] <= x:
-            base += half
-        size -= half
-    if xs[base] == x:
-        return ys[base]
-    idx = base + (1 if xs[base] < x else 0)
-    if idx == 0:
-        return 0.0
-    assert idx < len(xs)
-    x0, y0, x1, y1 = xs[idx - 1], ys[idx - 1], xs[idx], ys[idx]
-    return y0 + ((x - x0) / (x1 - x0)) * (y1 - y0)
-
-
-def fmin(a, b):
-    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
-
-
-def ref_outlet(kind, o, e, t):
-    def closed():
-        return (o.minimum_elevation is not None and e < o.minimum_elevation) or \
-            (o.maximum_elevation is not None and e > o.maximum_elevation)
-    if kind == "constant":
-        return 0.0 if closed() else o.discharge
-    if kind == "specified":
-        if closed():
-            return 0.0
-        v = ref_get_value(o.discharge.data, o.discharge.time_step.total_seconds(), float(t))
-        return v if o.maximum_release is None else fmin(v, o.maximum_release)
+def pure_outlet(o):
+    """The plain-Python rule (tests/helpers.py) of an outlet object."""
+    if isinstance(o, ru.UnControlledDischargeInfo):
+        c = o.elevation_discharge
+        return reference.uncontrolled_outlet(c.elevation, c.discharge, o.elevation_offset)
+    if isinstance(o, ru.ConstantDischargeInfo):
+        return reference.constant_outlet(o.discharge, o.minimum_elevation, o.maximum_elevation)
+    if isinstance(o, ru.SpecifiedDischargeInfo):
+        d = o.discharge
+        return reference.specified_outlet(d.data, int(d.time_step.total_seconds()), o.minimum_elevation,
+                                          o.maximum_elevation, o.maximum_release)
     c = o.elevation_discharge
-    if kind == "controlled":
-        if closed():
-            return 0.0
-        q = ref_interp(e, c.elevation, c.discharge)
-        return q if o.maximum_release is None else fmin(q, o.maximum_release)
-    e = e + (o.elevation_offset or 0.0)
-    return ref_interp(e, c.elevation, c.discharge)
+    return reference.controlled_outlet(c.elevation, c.discharge, o.minimum_elevation, o.maximum_elevation,
+                                       o.maximum_release)
+
+
+def fresh_level_pool(inflow, step, e0, curve, outlets):
+    """The plain-Python routing (tests/helpers.py), every lookup searched
+    afresh.  Returns (storage, elevation, total, individual, seconds at which
+    the storage segment changed), or raises the routine's error."""
+    segment, changes = None, 0
+
+    def count_changes(S):
+        nonlocal segment, changes
+        k = sum(1 for s in curve.storage if s <= S)
+        changes += segment is not None and k != segment
+        segment = k
+
+    pure = {name: pure_outlet(o) for name, o in outlets.items()}
+    storage, elevation, total, ind = reference.level_pool(inflow, step, e0, curve.elevation, curve.storage, pure,
+                                                          count_changes)
+    return storage, elevation, total, ind, changes
+
+
+def outcome(fn):
+    try:
+        return fn()
+    except ValueError as e:
+        return ("ValueError", str(e))
+
+
+def assert_same_run(inflow, step, e0, curve, outlets):
+    got = outcome(lambda: run(series(inflow, step), e0, curve, outlets))
+    want = outcome(lambda: fresh_level_pool(inflow, step, e0, curve, outlets))
+    if isinstance(want, tuple) and want[0] == "ValueError":
+        assert got == want
+        return None
+    storage, elevation, total, ind, changes = want
+    assert_same(got.reservoir_storage.data, storage)
+    assert_same(got.reservoir_elevation.data, elevation)
+    assert_same(got.reservoir_total_outflow.data, total)
+    assert list(got.reservoir_individual_outflows) == list(outlets)
+    for name in outlets:
+        assert_same(got.reservoir_individual_outflows[name].data, ind[name])
+    return changes
 
 
 def ref_level_pool(inflow, step, e0, curve, outlets):
-    S = ref_interp(e0, curve.elevation, curve.storage)
-    E = e0
-    storage, elevation, total = [S], [E], []
-    ind = {name: [] for name, _ in outlets}
-    prev = inflow[0]
-    for t in range(step, (len(inflow) - 1) * step + 1):
-        record = t % step == 0
-        Q = 0.0
-        for name, (kind, o) in outlets:
-            q = ref_outlet(kind, o, E, t)
-            if record:
-                ind[name].append(q)
-            Q = Q + q
-        if record:
-            total.append(Q)
-            if t == step:
-                continue
-        I = ref_get_value(inflow, step, float(t))
-        a = (prev + I) * 0.5
-        a = a * 1.0
-        S = max(S + a - Q * 1.0, 0.0)
-        E = ref_interp(S, curve.storage, curve.elevation)
-        if record:
-            storage.append(S)
-            elevation.append(E)
-        prev = I
+    storage, elevation, total, ind, _ = fresh_level_pool(inflow, step, e0, curve, {n: o for n, (_, o) in outlets})
     return storage, elevation, total, ind
 
 
@@ -328,12 +303,102 @@ def test_module_tree():
 
 
 def test_standalone_entry_module_shares_the_classes():
-    loader = importlib.machinery.ExtensionFileLoader("init_reservoir", quellmar.__file__)
-    spec = importlib.util.spec_from_loader("init_reservoir", loader)
-    mod = importlib.util.module_from_spec(spec)
-    loader.exec_module(mod)
+    mod = load_standalone("init_reservoir")
     assert mod.__all__ == ["reservoir_utils", "run_level_pool_routing", "LevelPoolResult"]
     assert mod.reservoir_utils is not ru
     assert mod.reservoir_utils.ElevationStorage is ru.ElevationStorage
     assert mod.LevelPoolResult is res_mod.LevelPoolResult
     assert mod.run_level_pool_routing.__module__ == "init_reservoir"
+
+
+# --- long runs against a per-second reference: segment changes, blocks, errors ----------
+#
+# The routine settles most seconds on the curve segments it remembers and
+# computes the inflow and the scheduled releases a block of seconds ahead;
+# these runs check every recorded value and every error against a loop that
+# looks everything up afresh each second, over runs whose pool crosses many
+# segments both ways, with inflow steps shorter and longer than a block.
+
+# 101 points, one foot per segment; spillway and gate curves of 41 and 26 points.
+FLASHY_CURVE = ru.ElevationStorage([float(i) for i in range(101)], [2.0e3 * i ** 1.6 for i in range(101)])
+SPILL = ru.ElevationDischarge([8.0 + 2.3 * i for i in range(41)], [1.5 * (2.3 * i) ** 1.5 for i in range(41)])
+GATE = ru.ElevationDischarge([4.0 * i for i in range(26)], [1.2 * 4.0 * i for i in range(26)])
+
+
+def flashy_outlets(release_step=600, release_points=60):
+    release = series([2.0 + 1.0 * math.sin(k / 3.0) for k in range(release_points)], release_step)
+    return {
+        "spillway": ru.UnControlledDischargeInfo(SPILL, elevation_offset=0.25),
+        "gate": ru.ControlledDischargeInfo(GATE, 14.0, 40.0, 33.0),
+        "schedule": ru.SpecifiedDischargeInfo(release, 12.0, None, 2.5),
+        "fixed": ru.ConstantDischargeInfo(0.5, 13.0),
+    }
+
+
+def flashy_inflow(n, step):
+    hours = [k * step / 3600.0 for k in range(n)]
+    return [25.0 + 400.0 * math.exp(-(((h % 6.0) - 1.5) / 0.5) ** 2) for h in hours]
+
+
+@pytest.mark.parametrize("step, n", [(1, 3000), (7, 700), (300, 73), (2047, 12), (2048, 12), (2049, 12), (5000, 6)])
+def test_flashy_storm_matches_fresh_lookups(step, n):
+    """The pool rises and falls across many one-foot segments of the storage
+    curve and of the outlets' curves, through every gate and cap, with inflow
+    steps of one second, shorter than a block, at its size and longer."""
+    changes = assert_same_run(flashy_inflow(n, step), step, 15.0, FLASHY_CURVE, flashy_outlets())
+    assert changes > 20
+
+
+def test_segment_changes_both_ways_every_second():
+    """An inflow that swings within seconds moves the storage across a segment
+    boundary every other second, up and down, over and over."""
+    curve = ru.ElevationStorage([0.0, 1.0, 2.0, 3.0, 4.0, 5.0], [0.0, 1000.0, 1100.0, 1200.0, 1300.0, 1e4])
+    inflow = [0.0, 0.0, 300.0, 300.0] * 100
+    outlets = {"fixed": ru.ConstantDischargeInfo(150.0)}
+    changes = assert_same_run(inflow, 1, 2.5, curve, outlets)
+    assert changes > 150
+
+
+@pytest.mark.parametrize("step", [60, 2048, 5000])
+def test_storage_leaves_the_curve_at_the_exact_second(step):
+    curve = ru.ElevationStorage([0.0, 5.0, 10.0], [0.0, 4.0e5, 1.0e6])
+    inflow = [30.0, 5000.0, 5000.0, 5000.0, 5000.0]
+    want = outcome(lambda: fresh_level_pool(inflow, step, 4.0, curve, {}))
+    assert want[0] == "ValueError" and want[1].startswith("`storage` ")
+    assert_same_run(inflow, step, 4.0, curve, {})
+
+
+def test_spillway_above_its_curve_at_the_exact_second():
+    outlets = flashy_outlets()
+    outlets["spillway"] = ru.UnControlledDischargeInfo(ru.ElevationDischarge([8.0, 30.5], [0.0, 40.0]))
+    inflow = flashy_inflow(40, 300)
+    want = outcome(lambda: fresh_level_pool(inflow, 300, 15.0, FLASHY_CURVE, outlets))
+    assert want[0] == "ValueError" and "(30.5)" in want[1]
+    assert_same_run(inflow, 300, 15.0, FLASHY_CURVE, outlets)
+
+
+@pytest.mark.parametrize("step, n, lower, upper", [(300, 120, None, None), (5000, 9, None, None),
+                                                (300, 120, 36.0, None), (5000, 9, None, 20.0)])
+def test_schedule_ends_at_the_exact_second(step, n, lower, upper):
+    """A schedule that ends mid-block fails at the first second past its end
+    with its gates open; with a gate closed then, at the second it opens."""
+    inflow = flashy_inflow(n, step)
+    outlets = flashy_outlets(release_step=700, release_points=12)  # ends at 7700 s
+    outlets["schedule"] = ru.SpecifiedDischargeInfo(outlets["schedule"].discharge, lower, upper)
+    want = outcome(lambda: fresh_level_pool(inflow, step, 15.0, FLASHY_CURVE, outlets))
+    assert want[0] == "ValueError" and want[1].endswith("(7700s).")
+    assert want[1].startswith("simulation duration 7701s") == (lower is None and upper is None)
+    assert_same_run(inflow, step, 15.0, FLASHY_CURVE, outlets)
+
+
+def test_first_failing_outlet_in_map_order_wins():
+    """Two spillways whose curves end a hair apart leave them in the same
+    second: the error is the one of the outlet first in the dict."""
+    a = ru.UnControlledDischargeInfo(ru.ElevationDischarge([8.0, 30.5], [0.0, 4.0]))
+    b = ru.UnControlledDischargeInfo(ru.ElevationDischarge([8.0, 30.5000001], [0.0, 4.0]))
+    inflow = flashy_inflow(40, 300)
+    for outlets, top in (({"a": a, "b": b}, "30.5"), ({"b": b, "a": a}, "30.5000001")):
+        with pytest.raises(ValueError) as info:
+            run(series(inflow, 300), 15.0, FLASHY_CURVE, outlets)
+        assert str(info.value).endswith(f"curve ({top}).")
+        assert_same_run(inflow, 300, 15.0, FLASHY_CURVE, outlets)

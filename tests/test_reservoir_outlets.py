@@ -184,6 +184,16 @@ def test_uncontrolled_above_curve_quotes_adjusted_elevation(offset, elevation, s
         f"elevation {shown} is above the maximum of the elevation-discharge curve (110)."
 
 
+def test_rated_outlets_at_the_first_elevation_release_its_discharge():
+    """Zero only strictly below the curve; at its first elevation the curve's
+    own first discharge."""
+    raised = ED([100, 104, 110], [5, 20, 50])
+    below = math.nextafter(100, 0)
+    for outlet in (ru.UnControlledDischargeInfo(raised), ru.ControlledDischargeInfo(raised)):
+        assert discharge_at(outlet, 100) == 5
+        assert discharge_at(outlet, below) == 0
+
+
 # --- construction -------------------------------------------------------------
 
 @pytest.mark.parametrize(

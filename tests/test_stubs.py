@@ -55,26 +55,6 @@ def stub_all(tree):
     return None
 
 
-def stub_functions(body):
-    """name -> parameter names (without self/cls) of the defs in `body`."""
-    found = {}
-    for node in body:
-        if isinstance(node, ast.FunctionDef):
-            a = node.args
-            names = [p.arg for p in a.posonlyargs + a.args + a.kwonlyargs]
-            decorators = {d.attr if isinstance(d, ast.Attribute) else getattr(d, "id", None)
-                          for d in node.decorator_list}
-            if "property" in decorators or "setter" in decorators:
-                continue
-            found[node.name] = names[1:] if names[:1] in (["self"], ["cls"]) else names
-    return found
-
-
-def text_signature_names(obj):
-    params = inspect.signature(obj).parameters
-    return [name for name in params if name not in ("self", "$self")]
-
-
 def test_every_module_has_a_stub_with_its_names():
     seen = set()
     for dotted in STUB_FILES:
@@ -86,25 +66,82 @@ def test_every_module_has_a_stub_with_its_names():
 
 
 @pytest.mark.parametrize("dotted", [name for name in STUB_FILES if name != "quellmar"])
-def test_stub_signatures_name_the_runtime_parameters(dotted):
+def test_stub_properties_name_the_runtime_attributes(dotted):
+    module = runtime_module(dotted)
+    classes = {node.name: node for node in stub_tree(dotted).body if isinstance(node, ast.ClassDef)}
+    for name in module.__all__:
+        obj = getattr(module, name)
+        if inspect.isclass(obj):
+            for attr, value in vars(obj).items():
+                if inspect.isgetsetdescriptor(value):
+                    assert f"def {attr}(self)" in ast.unparse(classes[name]), f"{dotted}.{name}.{attr}"
+
+
+NO_DEFAULT = inspect.Parameter.empty
+
+
+def stub_parameters(body):
+    """name -> one [(parameter, default)] per def of that name in `body` (each
+    overload), without self/cls; the default is the literal's value, or
+    NO_DEFAULT."""
+    found = {}
+    for node in body:
+        if not isinstance(node, ast.FunctionDef):
+            continue
+        decorators = {d.attr if isinstance(d, ast.Attribute) else getattr(d, "id", None) for d in node.decorator_list}
+        if "property" in decorators or "setter" in decorators:
+            continue
+        a = node.args
+        positional = a.posonlyargs + a.args
+        defaults = [NO_DEFAULT] * (len(positional) - len(a.defaults)) + [ast.literal_eval(d) for d in a.defaults]
+        params = list(zip((p.arg for p in positional), defaults))
+        params += [(p.arg, NO_DEFAULT if d is None else ast.literal_eval(d)) for p, d in zip(a.kwonlyargs, a.kw_defaults)]
+        if params[:1] in ([("self", NO_DEFAULT)], [("cls", NO_DEFAULT)]):
+            params = params[1:]
+        found.setdefault(node.name, []).append(params)
+    return found
+
+
+
+def runtime_parameters(obj):
+    """[(parameter, default)] from the text signature of `obj`'s docstring."""
+    return [(name, p.default) for name, p in inspect.signature(obj).parameters.items()
+            if name not in ("self", "$self")]
+
+
+def runtime_callables(dotted):
+    """(label, runtime object, stub parameter lists) of every callable in a
+    submodule: its functions, its constructors and its methods."""
     module = runtime_module(dotted)
     tree = stub_tree(dotted)
-    functions = stub_functions(tree.body)
+    functions = stub_parameters(tree.body)
     classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
     for name in module.__all__:
         obj = getattr(module, name)
         if inspect.isbuiltin(obj):
-            overloads = functions[name]
-            assert overloads == text_signature_names(obj), f"{dotted}.{name}"
+            yield f"{dotted}.{name}", obj, functions[name]
         elif inspect.isclass(obj):
-            members = stub_functions(classes[name].body)
+            members = stub_parameters(classes[name].body)
             if obj.__text_signature__ is not None:
-                assert members["__new__"] == text_signature_names(obj), f"{dotted}.{name}"
+                yield f"{dotted}.{name}", obj, members["__new__"]
             for attr, value in vars(obj).items():
                 if inspect.ismethoddescriptor(value) and not attr.startswith("__"):
-                    assert members[attr] == text_signature_names(value), f"{dotted}.{name}.{attr}"
-                elif inspect.isgetsetdescriptor(value):
-                    assert f"def {attr}(self)" in ast.unparse(classes[name]), f"{dotted}.{name}.{attr}"
+                    yield f"{dotted}.{name}.{attr}", value, members[attr]
+
+
+@pytest.mark.parametrize("dotted", [name for name in STUB_FILES if name != "quellmar"])
+def test_text_signatures_and_stubs_agree_on_parameters_and_defaults(dotted):
+    checked = 0
+    for label, obj, stub_forms in runtime_callables(dotted):
+        want = runtime_parameters(obj)
+        for form in stub_forms:
+            # Same names in the same order, the same ones optional, and
+            # equal defaults of the same type (False is not 0, None is not ...).
+            assert [n for n, _ in form] == [n for n, _ in want], label
+            for (name, stub_default), (_, default) in zip(form, want):
+                assert type(stub_default) is type(default) and stub_default == default, f"{label}({name})"
+        checked += 1
+    assert checked > 0
 
 
 def test_usage_file_runs():

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "format.hpp"
+#include "units.hpp"
 
 namespace quellmar {
 
@@ -18,7 +19,7 @@ Expected<LinearReservoir> make_linear_reservoir(const Timedelta& k_duration, dou
 }
 
 Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const IncrementalTimeSeries& rainfall,
-                                                   const NamedLayers& layers) {
+                                                   const NamedMap<LinearReservoir>& layers) {
     // The setters store fractions without a range check: the sum is the one
     // guard against handing out more rainfall than there is.
     if (!layers.empty()) {
@@ -31,12 +32,10 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
     const double dt = static_cast<double>(rainfall.time_step) / 3600.0;  // hours
     const double half_dt = dt * 0.5;
     // Acre-inches per hour to cubic feet per second.
-    const double area_factor = basin_area * 1.00833;
+    const double area_factor = basin_area * kAcreInchPerHourCfs;
 
     BaseflowResult result;
-    result.total.data = filled(n, 0.0);
-    result.total.time_step = rainfall.time_step;
-    result.total.kind = kKindDischarge;
+    result.total = discharge_series(filled(n, 0.0), rainfall.time_step);
     reserve_exact(result.flows, layers.size());
 
     // Everything a layer's pass needs, prepared layer by layer in visiting
@@ -66,10 +65,7 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
         // Every stage of the chain starts at initial_q.
         states.push_back(filled(static_cast<std::size_t>(layer.num_reservoir), layer.initial_q));
 
-        ContinuousTimeSeries flow;
-        flow.data = filled(n, 0.0);
-        flow.time_step = rainfall.time_step;
-        flow.kind = kKindDischarge;
+        ContinuousTimeSeries flow = discharge_series(filled(n, 0.0), rainfall.time_step);
         chains.push_back({layer.gw_fraction, c, d, states.back().data(), states.back().size(), flow.data.data()});
         result.flows.emplace_back(name, std::move(flow));
     }

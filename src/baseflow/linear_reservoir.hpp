@@ -2,12 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "duration.hpp"
 #include "error.hpp"
+#include "named_map.hpp"
 #include "utils/time_series.hpp"
 
 namespace quellmar {
@@ -29,13 +27,9 @@ struct LinearReservoir {
 Expected<LinearReservoir> make_linear_reservoir(const Timedelta& k_duration, double gw_fraction, double initial_q,
                                                 std::uint64_t num_reservoir);
 
-// Named layers and named flows, in the caller's order.
-using NamedLayers = std::vector<std::pair<std::string, LinearReservoir>>;
-using NamedFlows = std::vector<std::pair<std::string, ContinuousTimeSeries>>;
-
 struct BaseflowResult {
-    ContinuousTimeSeries total;  // sum of all layers' flows, "discharge"
-    NamedFlows flows;            // each layer's flow, in the order of `layers`
+    ContinuousTimeSeries total;            // sum of all layers' flows, "discharge"
+    NamedMap<ContinuousTimeSeries> flows;  // each layer's flow, in the order of `layers`
 };
 
 // Routes rainfall (inches per step) over `basin_area` acres through every
@@ -43,6 +37,6 @@ struct BaseflowResult {
 // 1.000001 (before anything is run) or when a layer's per-stage time
 // constant is below half a time step.
 Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const IncrementalTimeSeries& rainfall,
-                                                   const NamedLayers& layers);
+                                                   const NamedMap<LinearReservoir>& layers);
 
 }  // namespace quellmar

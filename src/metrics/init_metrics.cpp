@@ -8,29 +8,26 @@ namespace {
 
 using namespace quellmar::py;
 
+// The default of use_log is False, not None: an explicit None is refused.
+using CalculateKge = Function<"calculate_kge",
+                              Param<"sim", DoubleView>,
+                              Param<"obs", DoubleView>,
+                              Param<"use_log", bool, Default<false>>>;
+
 PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* names[] = {"sim", "obs", "use_log"};
-    static const Signature sig{"calculate_kge", names, 2};
-    return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        const DoubleView sim = a.get<DoubleView>(0);
-        const DoubleView obs = a.get<DoubleView>(1);
-        // The default is False, not None: an explicit None is refused.
-        const bool use_log = a.raw(2) != nullptr ? a.get<bool>(2) : false;
-        // A view reads the caller's buffer in place and keeps the lock; two
-        // converted copies are the routine's own.
-        const bool owned = sim.owned() && obs.owned();
-        const bool long_run = owned && obs.values().size() >= kLongRunValues;
-        Expected<double> kge = maybe_without_gil(
-            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log); });
-        return to_python(unwrap(std::move(kge)));
-    });
+    return call<CalculateKge>(
+        args, nargs, kwnames, [](const DoubleView& sim, const DoubleView& obs, bool use_log) -> PyObject* {
+            // A view reads the caller's buffer in place and keeps the lock; two
+            // converted copies are the routine's own.
+            const bool owned = sim.owned() && obs.owned();
+            const bool long_run = owned && obs.values().size() >= kLongRunValues;
+            Expected<double> kge = maybe_without_gil(
+                long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log); });
+            return to_python(unwrap(std::move(kge)));
+        });
 }
 
-PyMethodDef calculate_kge_def = {
-    "calculate_kge",
-    fastcall<calculate_kge>(),
-    METH_FASTCALL | METH_KEYWORDS,
-    "calculate_kge(sim, obs, use_log=False)\n--\n\n"
+constexpr auto kCalculateKgeDoc = CalculateKge::doc(
     "Calculate the Kling-Gupta Efficiency (KGE) between simulated and observed series.\n\n"
     "KGE decomposes model performance into three components, each measured against\n"
     "a perfect score of 1:\n\n"
@@ -47,8 +44,9 @@ PyMethodDef calculate_kge_def = {
     "    obs: observed series, of the same length as `sim`.\n"
     "    use_log: if True, transform both series with ln(x + 1e-6) first.\n\n"
     "Raises:\n"
-    "    ValueError: if `obs` is empty or `sim` and `obs` differ in length.",
-};
+    "    ValueError: if `obs` is empty or `sim` and `obs` differ in length.");
+
+PyMethodDef calculate_kge_def = fastcall_def<CalculateKge, calculate_kge>(kCalculateKgeDoc.c_str());
 
 }  // namespace
 

@@ -42,9 +42,13 @@ Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<c
     // pass only share the loads.
     double sum_s = 0.0;
     double sum_o = 0.0;
+    bool s_varies = false;  // some value differs from the first (a NaN does)
+    bool o_varies = false;
     for (std::size_t i = 0; i < n; ++i) {
         sum_s = sum_s + s[i];
         sum_o = sum_o + o[i];
+        s_varies = s_varies || s[i] != s[0];
+        o_varies = o_varies || o[i] != o[0];
     }
     const double mean_s = sum_s / count;
     double mean_o = sum_o / count;
@@ -60,13 +64,24 @@ Expected<double> kling_gupta_efficiency(std::span<const double> sim, std::span<c
         sso = sso + ds * d_o;
     }
 
-    // Without variance in either series the correlation is undefined and
-    // counts as the worst case (r = 0).
-    const double q = std::sqrt(soo * sss);
+    // A constant series (a single value included) has no correlation with
+    // anything: the term counts as the worst case, r = 0.  Deciding that
+    // from the values themselves keeps the rule free of units and length; the
+    // deviations of a constant series need not be exactly 0, since its mean
+    // may round.  q = 0 for series that vary means deviations too small to
+    // square in double precision: also no usable correlation.  Where only
+    // the product Soo * Sss leaves the range of doubles, q is the product of
+    // the two roots instead.
     double correlation_term = 1.0;
-    if (!(q < kEpsilon)) {
-        const double r = sso / q;
-        correlation_term = (r - 1.0) * (r - 1.0);
+    if (s_varies && o_varies) {
+        const double product = soo * sss;
+        const bool out_of_range = (product == 0.0 || std::isinf(product)) && soo > 0.0 && sss > 0.0 &&
+                                  !std::isinf(soo) && !std::isinf(sss);
+        const double q = out_of_range ? std::sqrt(soo) * std::sqrt(sss) : std::sqrt(product);
+        if (q != 0.0) {
+            const double r = sso / q;
+            correlation_term = (r - 1.0) * (r - 1.0);
+        }
     }
 
     const double std_s = std::sqrt(sss / count);

@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "rainfall_loss/nan_minmax.hpp"
+#include "nan_minmax.hpp"
 
 namespace quellmar {
 

@@ -18,43 +18,40 @@ namespace {
 
 using namespace quellmar::py;
 
+using Result = DeficitConstantResult;
+
 PyGetSetDef result_getset[] = {
-    {"excess",
-     getter<DeficitConstantResult, [](const DeficitConstantResult& r) -> const auto& { return r.excess; }>, nullptr,
-     "Excess rainfall that becomes surface runoff (inches per time step).", nullptr},
-    {"loss", getter<DeficitConstantResult, [](const DeficitConstantResult& r) -> const auto& { return r.loss; }>,
-     nullptr, "Total infiltrated depth per time step (constant loss plus deficit fill, inches).", nullptr},
-    {"deficit",
-     getter<DeficitConstantResult, [](const DeficitConstantResult& r) -> const auto& { return r.deficit; }>,
-     nullptr, "Running soil moisture deficit at the end of each time step (inches).", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    read_only<Result, &Result::excess>("excess", "Excess rainfall that becomes surface runoff (inches per time step)."),
+    read_only<Result, &Result::loss>(
+        "loss", "Total infiltrated depth per time step (constant loss plus deficit fill, inches)."),
+    read_only<Result, &Result::deficit>(
+        "deficit", "Running soil moisture deficit at the end of each time step (inches)."),
+    kGetSetEnd,
 };
 
+// The rainfall is read in place: a series cannot change.
+using RunDeficitAndConstant = Function<"run_deficit_and_constant",
+                                       Param<"rainfall", Borrowed<IncrementalTimeSeries>>,
+                                       Param<"initial_deficit", double>,
+                                       Param<"max_deficit", double>,
+                                       Param<"constant_loss_per_hr", double>,
+                                       Param<"time_to_dry", Timedelta>>;
+
 PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* names[] = {"rainfall", "initial_deficit", "max_deficit", "constant_loss_per_hr",
-                                            "time_to_dry"};
-    static const Signature sig{"run_deficit_and_constant", names, 5};
-    return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        // Read in place: a series cannot change.
-        const Borrowed<IncrementalTimeSeries> rainfall = a.get<Borrowed<IncrementalTimeSeries>>(0);
-        const double initial_deficit = a.get<double>(1);
-        const double max_deficit = a.get<double>(2);
-        const double constant_loss_per_hr = a.get<double>(3);
-        const Timedelta time_to_dry = a.get<Timedelta>(4);
-        Expected<DeficitConstantResult> result =
-            maybe_without_gil(rainfall->data.size() >= kLongRunValues, [&] {
-                return deficit_and_constant(*rainfall, initial_deficit, max_deficit, constant_loss_per_hr,
-                                            time_to_dry);
-            });
-        return to_python(unwrap(std::move(result)));
-    });
+    return call<RunDeficitAndConstant>(
+        args, nargs, kwnames,
+        [](const auto& rainfall, double initial_deficit, double max_deficit, double constant_loss_per_hr,
+           const Timedelta& time_to_dry) -> PyObject* {
+            Expected<DeficitConstantResult> result =
+                maybe_without_gil(rainfall->data.size() >= kLongRunValues, [&] {
+                    return deficit_and_constant(*rainfall, initial_deficit, max_deficit, constant_loss_per_hr,
+                                                time_to_dry);
+                });
+            return to_python(unwrap(std::move(result)));
+        });
 }
 
-PyMethodDef run_deficit_and_constant_def = {
-    "run_deficit_and_constant",
-    fastcall<run_deficit_and_constant>(),
-    METH_FASTCALL | METH_KEYWORDS,
-    "run_deficit_and_constant(rainfall, initial_deficit, max_deficit, constant_loss_per_hr, time_to_dry)\n--\n\n"
+constexpr auto kRunDeficitAndConstantDoc = RunDeficitAndConstant::doc(
     "Separate gross rainfall into excess runoff and infiltration losses using the\n"
     "deficit-and-constant model.\n\n"
     "Arguments:\n"
@@ -64,8 +61,10 @@ PyMethodDef run_deficit_and_constant_def = {
     "    constant_loss_per_hr: constant infiltration rate (inches per hour).\n"
     "    time_to_dry: characteristic drying time for deficit recovery (timedelta).\n\n"
     "Returns:\n"
-    "    A DeficitConstantResult with `excess`, `loss` and `deficit` series.",
-};
+    "    A DeficitConstantResult with `excess`, `loss` and `deficit` series.");
+
+PyMethodDef run_deficit_and_constant_def =
+    fastcall_def<RunDeficitAndConstant, run_deficit_and_constant>(kRunDeficitAndConstantDoc.c_str());
 
 }  // namespace
 
@@ -73,7 +72,7 @@ namespace py {
 
 const ClassInfo& PyClass<DeficitConstantResult>::info() {
     static const ClassInfo info{
-        "builtins.DeficitConstantResult",
+        QUELLMAR_CLASS_TYPE_NAME("DeficitConstantResult"),
         "Results from the deficit-and-constant rainfall loss model.",
         Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         nullptr,

@@ -7,17 +7,22 @@
 #include <utility>
 
 #include "reach_routing/muskingum.hpp"
+#include "units.hpp"
 
 namespace quellmar {
 namespace {
 
-// Cubic feet per second produced by one inch of depth over one acre in one hour.
-constexpr double kAcreInchPerHourCfs = 1.00833;
+// The dimensionless time-area curve of the basin: the share of its area that
+// drains within the fraction t of the time of concentration is
+// kTimeArea * t^1.5 up to t = 0.5, and 1 - kTimeArea * (1 - t)^1.5 after
+// (1.414 is the rounded 2^0.5, for which the two halves meet at t = 0.5).
+constexpr double kTimeArea = 1.414;
 
 // Adds r * uh[j] into out[j], one rounded product and one rounded sum per
 // element.  The elements are independent, so the loop is vectorised; on
 // x86-64 a copy for wider vector units is picked at load time (the same
 // product and sum per element, so the same bits, only more at once).
+// __restrict and target_clones are GCC/Clang extensions (platform.hpp).
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_attribute)
 #if __has_attribute(target_clones)
 __attribute__((target_clones("avx512f", "avx2", "default")))
@@ -46,9 +51,9 @@ std::vector<double> clark_translation(std::uint64_t n, double tc_s, double dt, d
         const double t = std::min((dt * static_cast<double>(i)) / tc_s, 1.0);
         double area;
         if (t < 0.5) {
-            area = 1.414 * std::pow(t, 1.5);
+            area = kTimeArea * std::pow(t, 1.5);
         } else {
-            const double falling = std::pow(1.0 - t, 1.5) * -1.414;
+            const double falling = std::pow(1.0 - t, 1.5) * -kTimeArea;
             area = falling + 1.0;
         }
         u.push_back((((area - cumulative) * basin_area) * kAcreInchPerHourCfs) / step_hours);
@@ -64,14 +69,7 @@ ContinuousTimeSeries clark_uh(const IncrementalTimeSeries& rainfall, double basi
     const double dt = static_cast<double>(rainfall.time_step);
     const std::size_t m = rainfall.data.size();
 
-    ContinuousTimeSeries result;
-    result.time_step = rainfall.time_step;
-    result.kind = kKindDischarge;
-
-    if (tc_s <= 0.0) {
-        result.data = filled(m, 0.0);
-        return result;
-    }
+    if (tc_s <= 0.0) return discharge_series(filled(m, 0.0), rainfall.time_step);
 
     const std::uint64_t n64 = clark_ordinate_count(tc_s, dt);
     if (n64 > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
@@ -86,15 +84,15 @@ ContinuousTimeSeries clark_uh(const IncrementalTimeSeries& rainfall, double basi
     // The reservoir consumes the ordinates.
     const std::vector<double> uh = muskingum_routing(clark_translation(n, tc_s, dt, basin_area), 0.0, dt, r_s, 0.0);
 
-    result.data = filled(length, 0.0);
-    double* out = result.data.data();
+    std::vector<double> runoff = filled(length, 0.0);
+    double* out = runoff.data();
     const double* rain = rainfall.data.data();
     for (std::size_t b = 0; b < m; ++b) {
         const double r = rain[b];
         if (r == 0.0) continue;
         accumulate_scaled(out + b, uh.data(), n, r);
     }
-    return result;
+    return discharge_series(std::move(runoff), rainfall.time_step);
 }
 
 }  // namespace quellmar

@@ -8,61 +8,62 @@ namespace {
 
 using namespace quellmar::py;
 
+// The inflow is read in place: a series cannot change.  The routing's own
+// copy is made along with the routing, without the lock when the run is long.
+using RunMuskingumRouting = Function<"run_muskingum_routing",
+                                     Param<"inflow", Borrowed<ContinuousTimeSeries>>,
+                                     Param<"k", Timedelta>,
+                                     Param<"x", double>,
+                                     Param<"sub_reaches", std::int64_t>,
+                                     Param<"initial_outflow", double>>;
+
 // Order of a call: the five arguments converted in parameter order, the range
 // warning on `x` (which may raise under a warnings filter), then `k` taken as
 // a duration, then the routing.
 PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* names[] = {"inflow", "k", "x", "sub_reaches", "initial_outflow"};
-    static const Signature sig{"run_muskingum_routing", names, 5};
-    return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        // Read in place: a series cannot change.  The routing's own copy is
-        // made along with the routing, without the lock when the run is long.
-        const Borrowed<ContinuousTimeSeries> inflow = a.get<Borrowed<ContinuousTimeSeries>>(0);
-        const Timedelta k = a.get<Timedelta>(1);
-        const double x = a.get<double>(2);
-        const std::int64_t sub_reaches = a.get<std::int64_t>(3);
-        const double initial_outflow = a.get<double>(4);
-
-        if (muskingum_x_outside_range(x)) warn(kMuskingumRangeWarning);
-        const Duration k_duration = unwrap(to_duration(k));
-        // The routing works on its own copy of the inflow: long runs let
-        // other threads run meanwhile.
-        const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;
-        const bool long_run = inflow->data.size() >= kLongRunValues / passes;
-        ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
-            return route_reach(ContinuousTimeSeries(*inflow), k_duration, x, sub_reaches, initial_outflow);
+    return call<RunMuskingumRouting>(
+        args, nargs, kwnames,
+        [](const auto& inflow, const Timedelta& k, double x, std::int64_t sub_reaches,
+           double initial_outflow) -> PyObject* {
+            if (muskingum_x_outside_range(x)) warn(kMuskingumRangeWarning);
+            const Duration k_duration = unwrap(to_duration(k));
+            // The routing works on its own copy of the inflow: long runs let
+            // other threads run meanwhile.
+            const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;
+            const bool long_run = inflow->data.size() >= kLongRunValues / passes;
+            ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
+                ContinuousTimeSeries copy{copy_of(inflow->data), inflow->time_step, inflow->kind};
+                return route_reach(std::move(copy), k_duration, x, sub_reaches, initial_outflow);
+            });
+            return to_python(std::move(routed));
         });
-        return to_python(std::move(routed));
-    });
 }
 
-PyMethodDef reach_functions[] = {
-    {"run_muskingum_routing", fastcall<run_muskingum_routing>(),
-     METH_FASTCALL | METH_KEYWORDS,
-     "run_muskingum_routing(inflow, k, x, sub_reaches, initial_outflow)\n--\n\n"
-     "Route an inflow hydrograph through a channel reach with the Muskingum method.\n\n"
-     "The reach can be divided into ``sub_reaches`` equal segments to improve\n"
-     "numerical accuracy; each segment is routed in turn with the same\n"
-     "coefficients, derived from the per-segment ``k`` and the weighting factor\n"
-     "``x``. A Python ``warnings.warn`` is issued when ``x`` lies outside the range\n"
-     "``[0.0, 0.5]``.\n\n"
-     "Args:\n"
-     "    inflow: The upstream inflow hydrograph.\n"
-     "    k: The storage time constant of the full reach, in seconds; the\n"
-     "        per-segment value is ``k / sub_reaches``.\n"
-     "    x: The weighting factor, in ``[0.0, 0.5]``: 0 gives pure reservoir\n"
-     "        routing (maximum attenuation), 0.5 approximates kinematic routing\n"
-     "        (no attenuation).\n"
-     "    sub_reaches: The number of equal sub-reaches, at least 1.\n"
-     "    initial_outflow: The initial outflow value.\n\n"
-     "Returns:\n"
-     "    A ``ContinuousTimeSeries`` (kind \"discharge\") of routed outflow at the\n"
-     "    same time step as ``inflow``."},
-    {nullptr, nullptr, 0, nullptr},
-};
+constexpr auto kRunMuskingumRoutingDoc = RunMuskingumRouting::doc(
+    "Route an inflow hydrograph through a channel reach with the Muskingum method.\n\n"
+    "The reach can be divided into ``sub_reaches`` equal segments to improve\n"
+    "numerical accuracy; each segment is routed in turn with the same\n"
+    "coefficients, derived from the per-segment ``k`` and the weighting factor\n"
+    "``x``. A Python ``warnings.warn`` is issued when ``x`` lies outside the range\n"
+    "``[0.0, 0.5]``.\n\n"
+    "Args:\n"
+    "    inflow: The upstream inflow hydrograph.\n"
+    "    k: The storage time constant of the full reach, in seconds; the\n"
+    "        per-segment value is ``k / sub_reaches``.\n"
+    "    x: The weighting factor, in ``[0.0, 0.5]``: 0 gives pure reservoir\n"
+    "        routing (maximum attenuation), 0.5 approximates kinematic routing\n"
+    "        (no attenuation).\n"
+    "    sub_reaches: The number of equal sub-reaches, at least 1.\n"
+    "    initial_outflow: The initial outflow value.\n\n"
+    "Returns:\n"
+    "    A ``ContinuousTimeSeries`` (kind \"discharge\") of routed outflow at the\n"
+    "    same time step as ``inflow``.");
+
+PyMethodDef run_muskingum_routing_def =
+    fastcall_def<RunMuskingumRouting, run_muskingum_routing>(kRunMuskingumRoutingDoc.c_str());
 
 }  // namespace
 
-void init_reach(PyObject* module) { py::register_function(module, &reach_functions[0]); }
+void init_reach(PyObject* module) { py::register_function(module, &run_muskingum_routing_def); }
 
 }  // namespace quellmar

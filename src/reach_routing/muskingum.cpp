@@ -100,12 +100,7 @@ ContinuousTimeSeries route_reach(ContinuousTimeSeries inflow, const Duration& k,
     // segment's first outflow: initial_outflow.
     const std::uint64_t segments = sub_reaches > 1 ? static_cast<std::uint64_t>(sub_reaches) : 1;
     route_in_place(inflow.data, initial_outflow, dt, k_segment, x, segments);
-
-    ContinuousTimeSeries result;
-    result.data = std::move(inflow.data);
-    result.time_step = inflow.time_step;
-    result.kind = kKindDischarge;
-    return result;
+    return discharge_series(std::move(inflow.data), inflow.time_step);
 }
 
 }  // namespace quellmar

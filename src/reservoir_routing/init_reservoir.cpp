@@ -20,30 +20,31 @@ namespace {
 
 using namespace quellmar::py;
 
+// The inflow and the curve are read in place: neither can change.
+using RunLevelPoolRouting = Function<"run_level_pool_routing",
+                                     Param<"inflow", Borrowed<ContinuousTimeSeries>>,
+                                     Param<"initial_elevation", double>,
+                                     Param<"elevation_storage", Borrowed<ElevationStorage>>,
+                                     Param<"discharge_info", NamedMap<DischargeInfo>>>;
+
 PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* names[] = {"inflow", "initial_elevation", "elevation_storage", "discharge_info"};
-    static const Signature sig{"run_level_pool_routing", names, 4};
-    return call(sig, args, nargs, kwnames, [](Args& a) -> PyObject* {
-        // The inflow and the curve are read in place: neither can change.
-        const Borrowed<ContinuousTimeSeries> inflow = a.get<Borrowed<ContinuousTimeSeries>>(0);
-        const double initial_elevation = a.get<double>(1);
-        const Borrowed<ElevationStorage> curve = a.get<Borrowed<ElevationStorage>>(2);
-        const OutletMap outlets = a.get<NamedMap<DischargeInfo>>(3);
-        // One step per simulated second: all but the shortest runs let other
-        // threads run meanwhile.
-        const auto seconds = static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
-        Expected<LevelPoolResult> result = maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
-            return run_level_pool_routing(*inflow, initial_elevation, *curve, outlets);
+    return call<RunLevelPoolRouting>(
+        args, nargs, kwnames,
+        [](const auto& inflow, double initial_elevation, const auto& curve,
+           const NamedMap<DischargeInfo>& outlets) -> PyObject* {
+            // One step per simulated second: all but the shortest runs let
+            // other threads run meanwhile.
+            const auto seconds =
+                static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
+            Expected<LevelPoolResult> result =
+                maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
+                    return run_level_pool_routing(*inflow, initial_elevation, *curve, outlets);
+                });
+            return to_python(unwrap(std::move(result)));
         });
-        return to_python(unwrap(std::move(result)));
-    });
 }
 
-PyMethodDef run_level_pool_def = {
-    "run_level_pool_routing",
-    fastcall<run_level_pool>(),
-    METH_FASTCALL | METH_KEYWORDS,
-    "run_level_pool_routing(inflow, initial_elevation, elevation_storage, discharge_info)\n--\n\n"
+constexpr auto kRunLevelPoolRoutingDoc = RunLevelPoolRouting::doc(
     "Level pool (modified Puls) routing of an inflow hydrograph through a reservoir.\n\n"
     "Integrates the mass balance ``dS/dt = I - O`` with a one-second step over the\n"
     "duration of the inflow hydrograph. The outlets in ``discharge_info`` (a dict\n"
@@ -51,19 +52,23 @@ PyMethodDef run_level_pool_def = {
     "the start of each step. Output series are recorded at the inflow's own time\n"
     "step.\n\n"
     "Raises ValueError when an outlet's discharge calculation fails or when the\n"
-    "initial elevation lies outside the range of the elevation-storage curve.",
-};
+    "initial elevation lies outside the range of the elevation-storage curve.");
+
+PyMethodDef run_level_pool_def =
+    fastcall_def<RunLevelPoolRouting, run_level_pool>(kRunLevelPoolRoutingDoc.c_str());
+
+using Result = LevelPoolResult;
 
 PyGetSetDef level_pool_result_getset[] = {
-    {"reservoir_storage", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_storage>, nullptr,
-     "Reservoir storage volume at each output time step.", nullptr},
-    {"reservoir_elevation", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_elevation>, nullptr,
-     "Water surface elevation at each output time step.", nullptr},
-    {"reservoir_total_outflow", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_total_outflow>, nullptr,
-     "Combined outflow from all outlets at each output time step.", nullptr},
-    {"reservoir_individual_outflows", member_getter<LevelPoolResult, &LevelPoolResult::reservoir_individual_outflows>, nullptr,
-     "Per-outlet outflow time series keyed by outlet name.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    read_only<Result, &Result::reservoir_storage>("reservoir_storage",
+                                                  "Reservoir storage volume at each output time step."),
+    read_only<Result, &Result::reservoir_elevation>("reservoir_elevation",
+                                                    "Water surface elevation at each output time step."),
+    read_only<Result, &Result::reservoir_total_outflow>(
+        "reservoir_total_outflow", "Combined outflow from all outlets at each output time step."),
+    read_only<Result, &Result::reservoir_individual_outflows>(
+        "reservoir_individual_outflows", "Per-outlet outflow time series keyed by outlet name."),
+    kGetSetEnd,
 };
 
 }  // namespace
@@ -72,7 +77,7 @@ namespace py {
 
 const ClassInfo& PyClass<LevelPoolResult>::info() {
     static const ClassInfo info{
-        "builtins.LevelPoolResult",
+        QUELLMAR_CLASS_TYPE_NAME("LevelPoolResult"),
         "Results of a level pool routing simulation.",
         Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         nullptr,
@@ -85,9 +90,7 @@ const ClassInfo& PyClass<LevelPoolResult>::info() {
 }  // namespace py
 
 void init_reservoir(PyObject* module) {
-    py::Ref utils = py::Ref::check(PyModule_New("reservoir_utils"));
-    init_reservoir_utils(utils.get());
-    py::register_submodule(module, utils.get());
+    py::add_submodule(module, "reservoir_utils", init_reservoir_utils);
     py::register_function(module, &run_level_pool_def);
     py::register_class<LevelPoolResult>(module);
 }

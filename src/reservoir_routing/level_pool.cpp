@@ -1,320 +1,337 @@
 #include "reservoir_routing/level_pool.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <limits>
-#include <optional>
+
+#include "compat_strings.hpp"
+#include "platform.hpp"
 
 namespace quellmar {
 namespace {
 
-// ---------------------------------------------------------------------------
-// The per-second loop is one long chain: elevation -> outlet discharges ->
-// storage -> elevation.  Its hot path evaluates the outlets and the
-// elevation lookup inline, with the same operations in the same order as
-// DischargeInfo::get_discharge and ElevationStorage::get_elevation, and hands
-// every case it does not settle itself (an error, a NaN, a lookup outside the
-// remembered curve segment) to those functions, so every value, error and
-// message stays exactly theirs.
+// The routing step: the smaller of the inflow step and one second, so one
+// second for every series (their step is at least 1).
+constexpr double kStepSeconds = 1.0;
 
-// A rating table read in place, remembering the segment of the last lookup:
-// the water surface moves little from one second to the next, so the next
-// lookup almost always falls in the same segment and needs no search.
-class SegmentTable {
+// Seconds routed per block.  What depends on the time alone (the inflow
+// and the scheduled releases) is computed a block ahead, which leaves the
+// dependent chain of each second with what depends on the storage: the
+// outlets at the elevation, the mass balance and the elevation lookup.
+constexpr std::size_t kBlockSeconds = 2048;
+
+// --- the mass balance ----------------------------------------------------------
+
+// The inflow volume of the step ending at a second, from the inflow at the
+// step's start and end.
+inline double inflow_volume(double inflow_prev, double inflow) {
+    double a = (inflow_prev + inflow) * 0.5;
+    a = a * kStepSeconds;
+    return a;
+}
+
+// The storage at the end of a step: the explicit mass balance with the
+// outflow at the step's start, never below 0 (a NaN storage becomes 0 too).
+inline double mass_balance(double storage, double inflow_volume, double outflow) {
+    const double b = storage + inflow_volume;
+    const double c = outflow * kStepSeconds;
+    const double s = b - c;
+    return s > 0.0 ? s : 0.0;
+}
+
+// --- the state ---------------------------------------------------------------------
+
+struct PoolState {
+    double storage;
+    double elevation;
+};
+
+// --- the outflow -------------------------------------------------------------------
+
+// One outlet's answer where it needs neither an error nor a search.
+struct Settled {
+    bool ok;
+    double q;
+};
+
+struct SettleSecond {
+    double elevation;
+    double d;
+    double release;  // the outlet's scheduled release of the second, for a specified outlet
+
+    Settled operator()(const UnControlledDischargeInfo::Evaluator& o) const {
+        double q = 0.0;
+        const bool ok = o.try_discharge(elevation, q);
+        return {ok, q};
+    }
+    Settled operator()(const ControlledDischargeInfo::Evaluator& o) const {
+        double q = 0.0;
+        const bool ok = o.try_discharge(elevation, q);
+        return {ok, q};
+    }
+    Settled operator()(const SpecifiedDischargeInfo::Evaluator& o) const {
+        double q = 0.0;
+        const bool ok = o.try_discharge(elevation, d, release, q);
+        return {ok, q};
+    }
+    Settled operator()(const ConstantDischargeInfo::Evaluator& o) const { return {true, o.discharge(elevation)}; }
+};
+
+struct AnswerSecond {
+    double elevation;
+    double d;
+
+    Expected<double> operator()(UnControlledDischargeInfo::Evaluator& o) const { return o.discharge(elevation); }
+    Expected<double> operator()(ControlledDischargeInfo::Evaluator& o) const { return o.discharge(elevation); }
+    Expected<double> operator()(SpecifiedDischargeInfo::Evaluator& o) const { return o.discharge(elevation, d); }
+    Expected<double> operator()(ConstantDischargeInfo::Evaluator& o) const { return o.discharge(elevation); }
+};
+
+// The outlets of the run in map order, each with its prepared rule, and the
+// releases of a block of seconds computed ahead.  The total adds the
+// outlets' discharges up in map order.
+class Outflow {
 public:
-    SegmentTable() = default;
-    SegmentTable(const std::vector<double>& x, const std::vector<double>& y) : x_(x.data()), y_(y.data()), n_(x.size()) {}
-
-    // The value of interp1d_validated(v, x, y, ...) when `v` lies in the
-    // remembered segment [x[k], x[k + 1]); false otherwise (NaN included).
-    bool lookup(double v, double& out) const {
-        if (n_ < 2) return false;
-        const double x0 = x_[k_];
-        const double x1 = x_[k_ + 1];
-        if (!(v >= x0 && v < x1)) return false;
-        const double y0 = y_[k_];
-        if (v == x0) {
-            out = y0;
-            return true;
+    explicit Outflow(const NamedMap<DischargeInfo>& outlets) {
+        reserve_exact(outlets_, outlets.size());
+        reserve_exact(each_, outlets.size());
+        for (const auto& outlet : outlets) {
+            outlets_.push_back(Outlet{make_evaluator(outlet.second), {}});
+            if (std::holds_alternative<SpecifiedDischargeInfo::Evaluator>(outlets_.back().rule)) {
+                reserve_exact(outlets_.back().releases, kBlockSeconds);
+            }
+            each_.push_back(0.0);
         }
-        out = y0 + ((v - x0) / (x1 - x0)) * (y_[k_ + 1] - y0);
+    }
+
+    // Computes the scheduled releases of seconds first .. first + count - 1.
+    void prepare(std::int64_t first, std::size_t count) {
+        first_ = first;
+        for (Outlet& o : outlets_) {
+            const auto* specified = std::get_if<SpecifiedDischargeInfo::Evaluator>(&o.rule);
+            if (!specified) continue;
+            o.releases.resize(count);
+            specified->schedule(first, count, o.releases.data());
+        }
+    }
+
+    // The total outflow at `elevation` in second i of the prepared block;
+    // false when an outlet needs the general path.
+    bool try_total(double elevation, std::size_t i, double& total) const {
+        const double d = static_cast<double>(first_ + static_cast<std::int64_t>(i));
+        double sum = 0.0;
+        for (const Outlet& o : outlets_) {
+            const double release = o.releases.empty() ? 0.0 : o.releases[i];
+            const Settled s = std::visit(SettleSecond{elevation, d, release}, o.rule);
+            if (!s.ok) return false;
+            sum = sum + s.q;
+        }
+        total = sum;
         return true;
     }
 
-    // Remembers the segment holding `v` (the last one at or beyond the end).
-    void seek(double v) {
-        if (n_ < 2 || !(v == v)) return;
-        const double* end = x_ + n_;
-        const std::size_t above = static_cast<std::size_t>(std::upper_bound(x_, end, v) - x_);
-        k_ = above == 0 ? 0 : std::min(above - 1, n_ - 2);
+    // The total outflow at `elevation` in second t, each outlet answering in
+    // full; the first error ends it.  Each outlet's discharge is kept for
+    // discharges().
+    Expected<double> total(double elevation, std::int64_t t) {
+        const AnswerSecond answer{elevation, static_cast<double>(t)};
+        double sum = 0.0;
+        for (std::size_t k = 0; k < outlets_.size(); ++k) {
+            Expected<double> q = std::visit(answer, outlets_[k].rule);
+            if (!q) return q;
+            each_[k] = q.value();
+            sum = sum + q.value();
+        }
+        return sum;
+    }
+
+    const std::vector<double>& discharges() const { return each_; }
+
+private:
+    struct Outlet {
+        DischargeEvaluator rule;
+        std::vector<double> releases;  // a specified outlet's, of the prepared block
+    };
+    std::vector<Outlet> outlets_;
+    std::vector<double> each_;
+    std::int64_t first_ = 0;
+};
+
+// --- the record --------------------------------------------------------------------
+
+// The output vectors, created at their final size: the initial state plus one
+// state per record point after the first grid time, and the outflows of
+// every record point.
+class Record {
+public:
+    Record(std::size_t records, std::size_t outlets, const PoolState& initial) {
+        reserve_exact(storage_, records > 0 ? records : 1);
+        reserve_exact(elevation_, records > 0 ? records : 1);
+        reserve_exact(total_, records);
+        // Every outlet records at the first grid time, so each gets its
+        // vector before the loop.
+        individual_.resize(records > 0 ? outlets : 0);
+        for (auto& v : individual_) reserve_exact(v, records);
+        state(initial);
+    }
+
+    void state(const PoolState& pool) {
+        storage_.push_back(pool.storage);
+        elevation_.push_back(pool.elevation);
+    }
+
+    void outflows(const std::vector<double>& each, double total) {
+        for (std::size_t k = 0; k < individual_.size(); ++k) individual_[k].push_back(each[k]);
+        total_.push_back(total);
+    }
+
+    LevelPoolResult result(const NamedMap<DischargeInfo>& outlets, std::int32_t time_step) && {
+        LevelPoolResult r{
+            ContinuousTimeSeries{std::move(storage_), time_step, kKindVolume},
+            ContinuousTimeSeries{std::move(elevation_), time_step, kKindElevation},
+            discharge_series(std::move(total_), time_step),
+            {},
+        };
+        reserve_exact(r.reservoir_individual_outflows, individual_.size());
+        for (std::size_t k = 0; k < individual_.size(); ++k) {
+            r.reservoir_individual_outflows.emplace_back(outlets[k].first,
+                                                         discharge_series(std::move(individual_[k]), time_step));
+        }
+        return r;
     }
 
 private:
-    const double* x_ = nullptr;
-    const double* y_ = nullptr;
-    std::size_t n_ = 0;
-    std::size_t k_ = 0;
+    std::vector<double> storage_;
+    std::vector<double> elevation_;
+    std::vector<double> total_;
+    std::vector<std::vector<double>> individual_;
 };
 
-// ContinuousTimeSeries::get_value_in_range for 0 <= d <= max_duration().
-inline double sample(const double* data, std::size_t n, double step, double d) {
-    const double pos = d / step;
-    const double fl = std::floor(pos);
-    const std::size_t i = (fl >= 0.0) ? static_cast<std::size_t>(fl) : 0;
-    if (i >= n - 1) return data[n - 1];
-    const double lo = data[i];
-    const double hi = data[i + 1];
-    return lo + (pos - static_cast<double>(i)) * (hi - lo);
-}
+// --- the run -----------------------------------------------------------------------
 
-// One outlet, flattened for the hot path.
-struct FastOutlet {
-    enum class Kind { Constant, Specified, Controlled, Uncontrolled } kind = Kind::Constant;
-    std::optional<double> minimum_elevation;
-    std::optional<double> maximum_elevation;
-    double value = 0.0;   // constant: the discharge; uncontrolled: the offset (0.0 when absent)
-    bool has_cap = false;
-    double cap = 0.0;     // specified: maximum_release; controlled: maximum_release or +inf
-    // specified
-    const double* series = nullptr;
-    std::size_t series_n = 0;
-    double series_step = 1.0;
-    double limit = 0.0;
-    // controlled and uncontrolled
-    double first = 0.0;
-    double last = 0.0;
-    SegmentTable table;
-
-    bool gate_closed(double e) const {
-        return quellmar::gate_closed(minimum_elevation, maximum_elevation, e);
+// Routes the seconds of the grid after the first grid time, block by block.
+// A second is first settled on the remembered curve segments alone; where
+// that does not answer (a segment change, an error, a NaN), the same second
+// is routed again through the outlets' and the curve's general lookups,
+// which give every value, error and message.
+class Routing {
+public:
+    Routing(const ContinuousTimeSeries& inflow, const ElevationStorage& curve, const NamedMap<DischargeInfo>& outlets,
+            Record& record, const PoolState& initial)
+        : inflow_(inflow), elevations_(curve), outflow_(outlets), record_(record), pool_(initial) {
+        reserve_exact(inflow_volume_, kBlockSeconds);
     }
 
-    // rated_discharge when it needs neither an error nor a search.
-    bool rated(double e, double& q) {
-        if (!(e <= last)) return false;  // above the curve, or NaN
-        if (e < first) {
-            q = 0.0;
-            return true;
+    // The first grid time: the outflow is recorded, the storage not updated.
+    Status first_record(std::int64_t t) {
+        Expected<double> q = outflow_.total(pool_.elevation, t);
+        if (!q) return std::move(q).error();
+        record_.outflows(outflow_.discharges(), q.value());
+        inflow_prev_ = at(inflow_.data, 0);
+        return success();
+    }
+
+    // Seconds first .. last, where `last` is the next record point or
+    // comes before it.
+    Status block(std::int64_t first, std::int64_t last, bool ends_on_record) {
+        const std::size_t count = static_cast<std::size_t>(last - first + 1);
+        prepare(first, count);
+        const std::size_t plain = ends_on_record ? count - 1 : count;
+        // The state stays a local value in the loop: no store and reload of
+        // it on the chain from one second to the next.
+        PoolState pool = pool_;
+        for (std::size_t i = 0; i < plain; ++i) {
+            if (try_second(pool, i, pool)) continue;
+            pool_ = pool;
+            Status s = general_second(first, i, false);
+            if (!s) return s;
+            pool = pool_;
         }
-        if (table.lookup(e, q)) return true;
-        table.seek(e);
-        return false;
+        pool_ = pool;
+        if (ends_on_record) return general_second(first, count - 1, true);
+        return success();
     }
 
-    // The outlet's discharge at elevation `e` and second `t`; false when the
-    // general path must answer.
-    bool discharge(double e, double d, double& q) {
-        switch (kind) {
-            case Kind::Constant:
-                q = gate_closed(e) ? 0.0 : value;
-                return true;
-            case Kind::Specified: {
-                if (gate_closed(e)) {
-                    q = 0.0;
-                    return true;
-                }
-                if (d > limit || d < 0.0) return false;
-                const double v = sample(series, series_n, series_step, d);
-                q = has_cap ? min_ignoring_nan(v, cap) : v;
-                return true;
-            }
-            case Kind::Controlled: {
-                if (gate_closed(e)) {
-                    q = 0.0;
-                    return true;
-                }
-                double r = 0.0;
-                if (!rated(e, r)) return false;
-                q = min_ignoring_nan(r, cap);
-                return true;
-            }
-            case Kind::Uncontrolled:
-                return rated(e + value, q);
-        }
-        return false;
+private:
+    // What depends on the time alone, for seconds first .. first + count - 1.
+    void prepare(std::int64_t first, std::size_t count) {
+        inflow_volume_.resize(count);
+        double* volume = inflow_volume_.data();
+        inflow_.sample_seconds(first, count, volume);
+        // In place, from the end: each second's volume needs its own inflow
+        // and the one before it.
+        const double inflow_prev = inflow_prev_;
+        inflow_prev_ = volume[count - 1];
+        for (std::size_t i = count - 1; i > 0; --i) volume[i] = inflow_volume(volume[i - 1], volume[i]);
+        volume[0] = inflow_volume(inflow_prev, volume[0]);
+        outflow_.prepare(first, count);
     }
-};
 
-template <class... F>
-struct Overload : F... {
-    using F::operator()...;
-};
-template <class... F>
-Overload(F...) -> Overload<F...>;
+    // Second i of the block from state `pool`, on the remembered segments
+    // alone; false, with `next` untouched, where that does not answer.
+    bool try_second(const PoolState& pool, std::size_t i, PoolState& next) const {
+        double q = 0.0;
+        if (!outflow_.try_total(pool.elevation, i, q)) return false;
+        const double storage = mass_balance(pool.storage, inflow_volume_[i], q);
+        double elevation = 0.0;
+        if (!elevations_.try_elevation(storage, elevation)) return false;
+        next = PoolState{storage, elevation};
+        return true;
+    }
 
-FastOutlet flatten(const DischargeInfo& info) {
-    FastOutlet f;
-    auto gates = [&f](const std::optional<double>& lo, const std::optional<double>& hi) {
-        f.minimum_elevation = lo;
-        f.maximum_elevation = hi;
-    };
-    auto curve = [&f](const ElevationDischarge& c) {
-        f.first = c.first_elevation();
-        f.last = c.last_elevation();
-        f.table = SegmentTable(c.elevation(), c.discharge());
-    };
-    std::visit(Overload{
-                   [&](const ConstantDischargeInfo& o) {
-                       f.kind = FastOutlet::Kind::Constant;
-                       gates(o.minimum_elevation, o.maximum_elevation);
-                       f.value = o.discharge;
-                   },
-                   [&](const SpecifiedDischargeInfo& o) {
-                       f.kind = FastOutlet::Kind::Specified;
-                       gates(o.minimum_elevation, o.maximum_elevation);
-                       f.has_cap = o.maximum_release.has_value();
-                       f.cap = o.maximum_release.value_or(0.0);
-                       f.series = o.discharge.data.data();
-                       f.series_n = o.discharge.data.size();
-                       f.series_step = static_cast<double>(o.discharge.time_step);
-                       f.limit = static_cast<double>(o.discharge.max_duration());
-                   },
-                   [&](const ControlledDischargeInfo& o) {
-                       f.kind = FastOutlet::Kind::Controlled;
-                       gates(o.minimum_elevation, o.maximum_elevation);
-                       f.has_cap = true;
-                       f.cap = o.maximum_release ? *o.maximum_release : std::numeric_limits<double>::infinity();
-                       curve(o.elevation_discharge);
-                   },
-                   [&](const UnControlledDischargeInfo& o) {
-                       f.kind = FastOutlet::Kind::Uncontrolled;
-                       f.value = o.elevation_offset ? *o.elevation_offset : 0.0;
-                       curve(o.elevation_discharge);
-                   },
-               },
-               info.outlet);
-    return f;
-}
+    Status general_second(std::int64_t first, std::size_t i, bool record) {
+        Expected<double> q = outflow_.total(pool_.elevation, first + static_cast<std::int64_t>(i));
+        if (!q) return std::move(q).error();
+        if (record) record_.outflows(outflow_.discharges(), q.value());
+        const double storage = mass_balance(pool_.storage, inflow_volume_[i], q.value());
+        Expected<double> elevation = elevations_.elevation(storage);
+        if (!elevation) return std::move(elevation).error();
+        pool_ = PoolState{storage, elevation.value()};
+        if (record) record_.state(pool_);
+        return success();
+    }
+
+    const ContinuousTimeSeries& inflow_;
+    ElevationStorage::ElevationCursor elevations_;
+    Outflow outflow_;
+    Record& record_;
+    PoolState pool_;
+    double inflow_prev_ = 0.0;
+    std::vector<double> inflow_volume_;  // of the prepared block
+};
 
 }  // namespace
 
 Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inflow, double initial_elevation,
                                                  const ElevationStorage& elevation_storage,
-                                                 const OutletMap& outlets) {
+                                                 const NamedMap<DischargeInfo>& outlets) {
     Expected<double> initial_storage = elevation_storage.get_storage(initial_elevation);
     if (!initial_storage) return std::move(initial_storage).error();
-    double S = initial_storage.value();
-    double E = initial_elevation;
+    const PoolState initial{initial_storage.value(), initial_elevation};
     const std::int64_t ts = inflow.time_step;
     if (ts < 1) panic("time_step must be > 0");
     const std::size_t n = inflow.data.size();
-    // Recorded values: the initial state plus one per record point after the
-    // first grid time, so n - 1 of each for n >= 2.
     const std::size_t records = n >= 2 ? n - 1 : 0;
-    std::vector<double> storage;
-    std::vector<double> elevation;
-    std::vector<double> total_outflow;
-    reserve_exact(storage, records > 0 ? records : 1);
-    reserve_exact(elevation, records > 0 ? records : 1);
-    reserve_exact(total_outflow, records);
-    storage.push_back(S);
-    elevation.push_back(E);
-    double I_prev = at(inflow.data, 0);
-    // Every outlet records at the first grid time, so each gets its vector,
-    // at its final size, before the loop.
-    std::vector<std::vector<double>> individual(records > 0 ? outlets.size() : 0);
-    for (auto& v : individual) reserve_exact(v, records);
+    Record record(records, outlets.size(), initial);
+    // An empty inflow has no first value to start from.
+    (void)at(inflow.data, 0);
+    if (n < 2) return std::move(record).result(outlets, inflow.time_step);
 
-    // The routing step is the smaller of the inflow step and one second:
-    // always one second, since the step is at least 1.  The grid runs over
-    // every second from one inflow step to the last point of the inflow; it
-    // is empty for n < 2.
-    constexpr double dt_secs = 1.0;
-    std::int64_t last = ts - 1;
-    if (n >= 2 && __builtin_mul_overflow(static_cast<std::int64_t>(n - 1), ts, &last)) {
-        panic("attempt to multiply with overflow");
+    // The grid: every second from one inflow step to the inflow's last point.
+    std::int64_t last = 0;
+    if (mul_overflows(static_cast<std::int64_t>(n - 1), ts, last)) panic(compat::kMultiplyOverflow);
+    Routing routing(inflow, elevation_storage, outlets, record, initial);
+    Status s = routing.first_record(ts);
+    if (!s) return std::move(s).error();
+    // Then every inflow step: ts - 1 plain seconds and a recorded one, in
+    // blocks that end at a record point or before it.
+    for (std::int64_t first = ts + 1; first <= last;) {
+        const std::int64_t record_at = (first + ts - 1) / ts * ts;
+        const std::int64_t end = std::min(record_at, first + static_cast<std::int64_t>(kBlockSeconds) - 1);
+        s = routing.block(first, end, end == record_at);
+        if (!s) return std::move(s).error();
+        first = end + 1;
     }
-
-    std::vector<FastOutlet> fast;
-    reserve_exact(fast, outlets.size());
-    for (const auto& outlet : outlets) fast.push_back(flatten(outlet.second));
-    SegmentTable curve(elevation_storage.storage(), elevation_storage.elevation());
-    curve.seek(S);
-    for (FastOutlet& f : fast) {
-        if (f.kind == FastOutlet::Kind::Controlled || f.kind == FastOutlet::Kind::Uncontrolled) {
-            f.table.seek(E + f.value);
-        }
-    }
-    const double* in = inflow.data.data();
-    const double in_step = static_cast<double>(ts);
-    const std::size_t outlet_count = fast.size();
-
-    // Grid times lie within the inflow (0 < t <= (n - 1) * ts), where
-    // sampling cannot fail.  The outlets are evaluated in map order; the
-    // first error ends the run.
-    Status failed = success();
-    auto outflow = [&](std::int64_t t, bool record, double& Q) -> bool {
-        const double d = static_cast<double>(t);
-        Q = 0.0;
-        for (std::size_t k = 0; k < outlet_count; ++k) {
-            double q;
-            if (!fast[k].discharge(E, d, q)) {
-                Expected<double> general = outlets[k].second.get_discharge(DischargeQuery{t, E});
-                if (!general) {
-                    failed = std::move(general).error();
-                    return false;
-                }
-                q = general.value();
-            }
-            if (record) individual[k].push_back(q);
-            Q = Q + q;
-        }
-        if (record) total_outflow.push_back(Q);
-        return true;
-    };
-    auto update = [&](std::int64_t t, double Q, bool record) -> bool {
-        const double I = sample(in, n, in_step, static_cast<double>(t));
-        double a = (I_prev + I) * 0.5;
-        a = a * dt_secs;
-        const double b = S + a;
-        const double c = Q * dt_secs;
-        S = b - c;
-        S = S > 0.0 ? S : 0.0;  // a NaN storage becomes 0 as well
-        double e;
-        if (!curve.lookup(S, e)) {
-            Expected<double> general = elevation_storage.get_elevation(S);
-            if (!general) {
-                failed = std::move(general).error();
-                return false;
-            }
-            e = general.value();
-            curve.seek(S);
-        }
-        E = e;
-        if (record) {
-            storage.push_back(S);
-            elevation.push_back(E);
-        }
-        I_prev = I;
-        return true;
-    };
-    // The outflow at the grid's first time is recorded without a storage
-    // update (I_prev keeps I[0]); then every inflow step has ts - 1 plain
-    // seconds and a recorded one.
-    if (n >= 2) {
-        double Q = 0.0;
-        if (!outflow(ts, true, Q)) return std::move(failed).error();
-        for (std::int64_t record_at = ts + ts; record_at <= last; record_at += ts) {
-            for (std::int64_t t = record_at - ts + 1; t < record_at; ++t) {
-                if (!outflow(t, false, Q) || !update(t, Q, false)) return std::move(failed).error();
-            }
-            if (!outflow(record_at, true, Q) || !update(record_at, Q, true)) return std::move(failed).error();
-        }
-    }
-
-    LevelPoolResult result{
-        ContinuousTimeSeries{std::move(storage), inflow.time_step, kKindVolume},
-        ContinuousTimeSeries{std::move(elevation), inflow.time_step, kKindElevation},
-        ContinuousTimeSeries{std::move(total_outflow), inflow.time_step, kKindDischarge},
-        {},
-    };
-    reserve_exact(result.reservoir_individual_outflows, individual.size());
-    for (std::size_t k = 0; k < individual.size(); ++k) {
-        result.reservoir_individual_outflows.emplace_back(
-            outlets[k].first, ContinuousTimeSeries{std::move(individual[k]), inflow.time_step, kKindDischarge});
-    }
-    return result;
+    return std::move(record).result(outlets, inflow.time_step);
 }
 
 }  // namespace quellmar

@@ -2,25 +2,20 @@
 // Plain C++.
 #pragma once
 
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "error.hpp"
+#include "named_map.hpp"
 #include "reservoir_routing/reservoir_utils/discharge_info.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_storage.hpp"
 #include "utils/time_series.hpp"
 
 namespace quellmar {
 
-// Per-outlet outflow series, keyed by outlet name in the order of the outlets.
-using NamedSeries = std::vector<std::pair<std::string, ContinuousTimeSeries>>;
-
 struct LevelPoolResult {
     ContinuousTimeSeries reservoir_storage;        // kind "volume"
     ContinuousTimeSeries reservoir_elevation;      // kind "elevation"
     ContinuousTimeSeries reservoir_total_outflow;  // kind "discharge"
-    NamedSeries reservoir_individual_outflows;     // kind "discharge" each
+    // Per outlet, keyed by outlet name in the order of the outlets; kind "discharge" each.
+    NamedMap<ContinuousTimeSeries> reservoir_individual_outflows;
 };
 
 // Integrates dS/dt = I - O with an explicit one-second step from one inflow
@@ -30,6 +25,6 @@ struct LevelPoolResult {
 // the initial state alone; an empty inflow is an internal failure.
 Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inflow, double initial_elevation,
                                                  const ElevationStorage& elevation_storage,
-                                                 const OutletMap& outlets);
+                                                 const NamedMap<DischargeInfo>& outlets);
 
 }  // namespace quellmar

@@ -7,86 +7,95 @@ namespace {
 
 using namespace quellmar::py;
 
-constexpr const char* kSeriesParams[] = {"data", "time_step", "kind"};
+// The constructor of both classes.
+template <FixedString Class>
+using SeriesNew = Constructor<Class,
+                              Param<"data", std::vector<double>>,
+                              Param<"time_step", Timedelta>,
+                              Param<"kind", std::string>>;
 
-// The constructor of both classes, in its order of checks: data converted,
-// time_step's type checked, kind converted and validated, then time_step
-// converted to whole seconds.
-template <class Series>
-Series build_series(Args& a) {
-    std::vector<double> data = a.get<std::vector<double>>(0);
-    const Timedelta step = a.get<Timedelta>(1);
-    std::string kind = a.get<std::string>(2);
-    unwrap(validate_kind(kind));
-    const std::int32_t seconds = unwrap(series_time_step(step));
-    return Series{std::move(data), seconds, std::move(kind)};
-}
-
-template <class Series>
-PyObject* series_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-
-template <>
-PyObject* series_new<ContinuousTimeSeries>(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static const Signature sig{"ContinuousTimeSeries.__new__", kSeriesParams, 3};
-    return construct<ContinuousTimeSeries>(sig, subtype, args, kwargs, build_series<ContinuousTimeSeries>);
-}
-
-template <>
-PyObject* series_new<IncrementalTimeSeries>(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static const Signature sig{"IncrementalTimeSeries.__new__", kSeriesParams, 3};
-    return construct<IncrementalTimeSeries>(sig, subtype, args, kwargs, build_series<IncrementalTimeSeries>);
+// The order of checks: data converted, time_step's type checked, kind
+// converted and validated, then time_step converted to whole seconds.
+template <class Series, FixedString Class>
+PyObject* series_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
+    return construct<Series, SeriesNew<Class>>(
+        subtype, args, kwargs, [](std::vector<double>&& data, const Timedelta& step, std::string&& kind) {
+            unwrap(validate_kind(kind));
+            const std::int32_t seconds = unwrap(series_time_step(step));
+            return Series{std::move(data), seconds, std::move(kind)};
+        });
 }
 
 template <class Series>
 PyGetSetDef* series_getset() {
+    static constexpr auto time_step_of = [](const Series& s) { return WholeSeconds{s.time_step}; };
     static PyGetSetDef defs[] = {
-        {"data", getter<Series, [](const Series& s) -> const auto& { return s.data; }>, nullptr, "", nullptr},
-        {"time_step", getter<Series, [](const Series& s) { return WholeSeconds{s.time_step}; }>, nullptr, "",
-         nullptr},
-        {"kind", getter<Series, [](const Series& s) -> const auto& { return s.kind; }>, nullptr, "", nullptr},
-        {nullptr, nullptr, nullptr, nullptr, nullptr},
+        read_only<Series, &Series::data>("data", ""),
+        computed<Series, time_step_of>("time_step", ""),
+        read_only<Series, &Series::kind>("kind", ""),
+        kGetSetEnd,
     };
     return defs;
 }
 
+// The values, exported read-only without a copy (np.asarray, memoryview).
+template <class Series>
+int series_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    return get_doubles_buffer<Series, [](const Series& s) -> const auto& { return s.data; }>(self, view, flags);
+}
+
+template <class Series>
+PyMethodDef total_duration_def(const char* doc) {
+    return {"total_duration", method_noargs<Series, [](const Series& s) { return s.total_duration(); }>, METH_NOARGS,
+            doc};
+}
+
+using ContinuousTotalDuration = Method<"ContinuousTimeSeries", "total_duration">;
+using IncrementalTotalDuration = Method<"IncrementalTimeSeries", "total_duration">;
+using Disaggregate = Method<"IncrementalTimeSeries", "disaggregate", Param<"target_step", std::int32_t>>;
+
 PyObject* disaggregate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* names[] = {"target_step"};
-    static const Signature sig{"IncrementalTimeSeries.disaggregate", names, 1};
-    return call(sig, args, nargs, kwnames, [&](Args& a) -> PyObject* {
-        const std::int32_t target = a.get<std::int32_t>(0);
-        auto* inst = instance_of<IncrementalTimeSeries>(self);
-        Expected<IncrementalTimeSeries> result = [&] {
-            SharedBorrow b(inst->borrow);
-            return inst->value.disaggregate(target);
-        }();
+    return call<Disaggregate>(args, nargs, kwnames, [&](std::int32_t target) -> PyObject* {
+        Expected<IncrementalTimeSeries> result = read_value<IncrementalTimeSeries>(
+            self, [&](const IncrementalTimeSeries& s) { return s.disaggregate(target); });
         return to_python(unwrap(std::move(result)));
     });
 }
 
+constexpr auto kContinuousTotalDurationDoc =
+    ContinuousTotalDuration::doc("Total duration from the first to the last data point, in seconds.");
+constexpr auto kIncrementalTotalDurationDoc =
+    IncrementalTotalDuration::doc("Total duration spanning all time-step intervals, in seconds.");
+constexpr auto kDisaggregateDoc = Disaggregate::doc(
+    "Disaggregate the series to a finer ``target_step``, given in seconds.\n\n"
+    "Each interval's value is spread evenly over its sub-intervals, so the total\n"
+    "depth is preserved. ``target_step`` must be at least 30 seconds and divide\n"
+    "the series' own time step.");
+
 PyMethodDef continuous_methods[] = {
-    {"total_duration",
-     method_noargs<ContinuousTimeSeries, [](const ContinuousTimeSeries& s) { return s.total_duration(); }>,
-     METH_NOARGS,
-     "total_duration($self)\n--\n\n"
-     "Total duration from the first to the last data point, in seconds."},
+    total_duration_def<ContinuousTimeSeries>(kContinuousTotalDurationDoc.c_str()),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef incremental_methods[] = {
-    {"total_duration",
-     method_noargs<IncrementalTimeSeries, [](const IncrementalTimeSeries& s) { return s.total_duration(); }>,
-     METH_NOARGS,
-     "total_duration($self)\n--\n\n"
-     "Total duration spanning all time-step intervals, in seconds."},
-    {"disaggregate", fastcall<disaggregate>(),
-     METH_FASTCALL | METH_KEYWORDS,
-     "disaggregate($self, target_step)\n--\n\n"
-     "Disaggregate the series to a finer ``target_step``, given in seconds.\n\n"
-     "Each interval's value is spread evenly over its sub-intervals, so the total\n"
-     "depth is preserved. ``target_step`` must be at least 30 seconds and divide\n"
-     "the series' own time step."},
+    total_duration_def<IncrementalTimeSeries>(kIncrementalTotalDurationDoc.c_str()),
+    fastcall_def<Disaggregate, disaggregate>(kDisaggregateDoc.c_str()),
     {nullptr, nullptr, 0, nullptr},
 };
+
+constexpr auto kContinuousDoc = SeriesNew<"ContinuousTimeSeries">::doc(
+    "A uniformly spaced time series in which each value is a quantity at a\n"
+    "discrete point in time (for example discharge, elevation, storage).\n\n"
+    "The total duration spans the first to the last point,\n"
+    "``time_step * (len(data) - 1)``. The series supports linear interpolation\n"
+    "between points.");
+
+constexpr auto kIncrementalDoc = SeriesNew<"IncrementalTimeSeries">::doc(
+    "A uniformly spaced time series in which each value is a quantity\n"
+    "accumulated over one time-step interval (for example rainfall depth,\n"
+    "volume added).\n\n"
+    "The total duration spans all intervals, ``time_step * len(data)``. The\n"
+    "series supports disaggregation to a finer time step.");
 
 }  // namespace
 
@@ -94,34 +103,28 @@ namespace py {
 
 const ClassInfo& PyClass<ContinuousTimeSeries>::info() {
     static const ClassInfo info{
-        "builtins.ContinuousTimeSeries",
-        "ContinuousTimeSeries(data, time_step, kind)\n--\n\n"
-        "A uniformly spaced time series in which each value is a quantity at a\n"
-        "discrete point in time (for example discharge, elevation, storage).\n\n"
-        "The total duration spans the first to the last point,\n"
-        "``time_step * (len(data) - 1)``. The series supports linear interpolation\n"
-        "between points.",
+        QUELLMAR_CLASS_TYPE_NAME("ContinuousTimeSeries"),
+        kContinuousDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
-        series_new<ContinuousTimeSeries>,
+        series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
         series_getset<ContinuousTimeSeries>(),
         continuous_methods,
+        series_buffer<ContinuousTimeSeries>,
+        release_doubles,
     };
     return info;
 }
 
 const ClassInfo& PyClass<IncrementalTimeSeries>::info() {
     static const ClassInfo info{
-        "builtins.IncrementalTimeSeries",
-        "IncrementalTimeSeries(data, time_step, kind)\n--\n\n"
-        "A uniformly spaced time series in which each value is a quantity\n"
-        "accumulated over one time-step interval (for example rainfall depth,\n"
-        "volume added).\n\n"
-        "The total duration spans all intervals, ``time_step * len(data)``. The\n"
-        "series supports disaggregation to a finer time step.",
+        QUELLMAR_CLASS_TYPE_NAME("IncrementalTimeSeries"),
+        kIncrementalDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
-        series_new<IncrementalTimeSeries>,
+        series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
         series_getset<IncrementalTimeSeries>(),
         incremental_methods,
+        series_buffer<IncrementalTimeSeries>,
+        release_doubles,
     };
     return info;
 }

@@ -1,10 +1,18 @@
 #include "utils/time_series.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "format.hpp"
 
 namespace quellmar {
+
+namespace {
+
+// Two doubles computed side by side (SSE2 on x86-64, NEON on arm64).
+typedef double Pair __attribute__((vector_size(16)));
+
+}  // namespace
 
 double ContinuousTimeSeries::get_value_in_range(double duration) const {
     const double max = static_cast<double>(max_duration());
@@ -19,7 +27,57 @@ double ContinuousTimeSeries::get_value_in_range(double duration) const {
     if (n != 0 && i >= n - 1) return data[n - 1];
     const double lo = at(data, i);
     const double hi = at(data, i + 1);
-    return lo + (pos - static_cast<double>(i)) * (hi - lo);
+    return between_points(lo, hi - lo, pos - static_cast<double>(i));
+}
+
+void ContinuousTimeSeries::sample_seconds(std::int64_t first, std::size_t count, double* out) const {
+    const std::int64_t step = time_step;
+    const double step_d = static_cast<double>(time_step);
+    const std::size_t n = data.size();
+    // Below 2^53 seconds the integer quotient t / step is floor(t / step)
+    // of the double division (a quotient that is not whole lies at least
+    // 1 / step from the next whole number, more than its rounding error), so
+    // the seconds of one interval between two points share their index.
+    constexpr std::int64_t exact = std::int64_t{1} << 53;
+    std::int64_t t = first;
+    std::size_t j = 0;
+    while (j < count) {
+        if (t >= exact || t < 0) {
+            out[j++] = get_value_in_range(static_cast<double>(t++));
+            continue;
+        }
+        const std::int64_t i = t / step;
+        const std::size_t m = std::min(count - j, static_cast<std::size_t>((i + 1) * step - t));
+        const std::size_t index = static_cast<std::size_t>(i);
+        if (n != 0 && index >= n - 1) {
+            std::fill(out + j, out + j + m, data[n - 1]);
+        } else {
+            const double lo = at(data, index);
+            const double difference = at(data, index + 1) - lo;
+            const double position = static_cast<double>(i);
+            // Two seconds at a time: the same operations lane by lane, so the
+            // divisions of neighbouring seconds overlap.
+            const Pair lo2 = {lo, lo};
+            const Pair difference2 = {difference, difference};
+            const Pair position2 = {position, position};
+            const Pair step2 = {step_d, step_d};
+            std::size_t k = 0;
+            for (; k + 2 <= m; k += 2) {
+                const std::int64_t s0 = t + static_cast<std::int64_t>(k);
+                const Pair seconds = {static_cast<double>(s0), static_cast<double>(s0 + 1)};
+                const Pair pos = seconds / step2;
+                const Pair v = between_points(lo2, difference2, pos - position2);
+                out[j + k] = v[0];
+                out[j + k + 1] = v[1];
+            }
+            for (; k < m; ++k) {
+                const double pos = static_cast<double>(t + static_cast<std::int64_t>(k)) / step_d;
+                out[j + k] = between_points(lo, difference, pos - position);
+            }
+        }
+        j += m;
+        t += static_cast<std::int64_t>(m);
+    }
 }
 
 Expected<double> ContinuousTimeSeries::get_value(double duration) const {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "duration.hpp"
@@ -35,7 +36,20 @@ struct ContinuousTimeSeries {
     // The range checks of get_value, for a caller that has established them
     // once (whole seconds inside 0 .. max_duration).
     double get_value_in_range(double duration) const;
+
+    // get_value_in_range at the whole seconds first, first + 1, ...,
+    // first + count - 1, into out[0 .. count): the same values, for seconds
+    // from 0 up to max_duration().
+    void sample_seconds(std::int64_t first, std::size_t count, double* out) const;
 };
+
+// The value between two neighbouring points lo and lo + difference at a
+// fraction of the way: the product first, then the sum.  T is double, or a
+// vector of doubles computed lane by lane.
+template <class T>
+inline T between_points(T lo, T difference, T fraction) {
+    return lo + fraction * difference;
+}
 
 // Each value is an amount gathered over one interval of time_step seconds.
 struct IncrementalTimeSeries {
@@ -57,5 +71,11 @@ Status validate_kind(const std::string& kind);
 // The time step of a series built from Python, from its timedelta:
 // whole seconds (truncated, saturating), at least 1.
 Expected<std::int32_t> series_time_step(const Timedelta& td);
+
+// The discharge series of a routine's result: `data` at `time_step`, kind
+// "discharge" (built directly, without the constructor's checks).
+inline ContinuousTimeSeries discharge_series(std::vector<double> data, std::int32_t time_step) {
+    return ContinuousTimeSeries{std::move(data), time_step, kKindDischarge};
+}
 
 }  // namespace quellmar

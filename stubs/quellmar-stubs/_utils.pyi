@@ -1,4 +1,9 @@
 # quellmar.utils: the two uniformly spaced time series types.
+#
+# Both export their values through the buffer protocol (read-only, one-
+# dimensional, format "d"): np.asarray(series) and memoryview(series) see
+# them without a copy.
+import sys
 from datetime import timedelta
 from typing import Self, SupportsIndex
 
@@ -39,6 +44,12 @@ class ContinuousTimeSeries:
     def total_duration(self) -> int:
         """Total duration from the first to the last data point, in seconds."""
 
+    if sys.version_info >= (3, 12):
+        def __buffer__(self, flags: int, /) -> memoryview:
+            """The values, read-only, without a copy."""
+
+        def __release_buffer__(self, buffer: memoryview, /) -> None: ...
+
 @disjoint_base
 class IncrementalTimeSeries:
     """A uniformly spaced time series in which each value is a quantity
@@ -69,6 +80,12 @@ class IncrementalTimeSeries:
 
     def total_duration(self) -> int:
         """Total duration spanning all time-step intervals, in seconds."""
+
+    if sys.version_info >= (3, 12):
+        def __buffer__(self, flags: int, /) -> memoryview:
+            """The values, read-only, without a copy."""
+
+        def __release_buffer__(self, buffer: memoryview, /) -> None: ...
 
     def disaggregate(self, target_step: SupportsIndex) -> IncrementalTimeSeries:
         """Disaggregate the series to a finer ``target_step``, given in seconds.

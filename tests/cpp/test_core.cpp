@@ -11,20 +11,9 @@
 #include "format.hpp"
 #include "utils/general.hpp"
 #include "utils/time_series.hpp"
+#include "check.hpp"
 
 using namespace quellmar;
-
-static int failures = 0;
-static int checks = 0;
-
-#define CHECK(cond)                                                      \
-    do {                                                                 \
-        ++checks;                                                        \
-        if (!(cond)) {                                                   \
-            ++failures;                                                  \
-            std::printf("FAILED %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                \
-    } while (0)
 
 static std::string panic_message(const std::function<void()>& f) {
     try {
@@ -34,8 +23,6 @@ static std::string panic_message(const std::function<void()>& f) {
     }
     return "<no panic>";
 }
-
-static bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 int main() {
     const double nan = std::numeric_limits<double>::quiet_NaN();

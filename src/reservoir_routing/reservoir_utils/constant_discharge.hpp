@@ -13,9 +13,21 @@ struct ConstantDischargeInfo {
     std::optional<double> maximum_elevation;
     double discharge = 0.0;
 
+    // The outlet's rule, prepared once for many queries.
+    class Evaluator {
+    public:
+        explicit Evaluator(const ConstantDischargeInfo& outlet)
+            : gates_(outlet.minimum_elevation, outlet.maximum_elevation), discharge_(outlet.discharge) {}
+
+        double discharge(double elevation) const { return gates_.closed(elevation) ? 0.0 : discharge_; }
+
+    private:
+        Gates gates_;
+        double discharge_;
+    };
+
     Expected<double> get_discharge(const DischargeQuery& query) const {
-        if (gate_closed(minimum_elevation, maximum_elevation, query.elevation)) return 0.0;
-        return discharge;
+        return Evaluator(*this).discharge(query.elevation);
     }
 };
 

@@ -1,7 +1,5 @@
 #include "reservoir_routing/reservoir_utils/controlled_discharge.hpp"
 
-#include <limits>
-
 namespace quellmar {
 
 ControlledDischargeInfo ControlledDischargeInfo::create(ElevationDischarge elevation_discharge,
@@ -14,14 +12,6 @@ ControlledDischargeInfo ControlledDischargeInfo::create(ElevationDischarge eleva
     std::optional<double> upper;
     if (maximum_elevation) upper = (*maximum_elevation < last) ? *maximum_elevation : last;
     return ControlledDischargeInfo{lower, upper, maximum_release, std::move(elevation_discharge)};
-}
-
-Expected<double> ControlledDischargeInfo::get_discharge(const DischargeQuery& query) const {
-    if (gate_closed(minimum_elevation, maximum_elevation, query.elevation)) return 0.0;
-    Expected<double> q = rated_discharge(elevation_discharge, query.elevation);
-    if (!q) return q;
-    const double cap = maximum_release ? *maximum_release : std::numeric_limits<double>::infinity();
-    return min_ignoring_nan(q.value(), cap);
 }
 
 }  // namespace quellmar

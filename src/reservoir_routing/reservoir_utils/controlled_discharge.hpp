@@ -1,6 +1,7 @@
 // Gated outlet with a rating curve (gate, valve, conduit).  Plain C++.
 #pragma once
 
+#include <limits>
 #include <optional>
 
 #include "reservoir_routing/reservoir_utils/discharge_source.hpp"
@@ -27,7 +28,47 @@ struct ControlledDischargeInfo {
                                           std::optional<double> maximum_elevation,
                                           std::optional<double> maximum_release);
 
-    Expected<double> get_discharge(const DischargeQuery& query) const;
+    // The outlet's rule, prepared once for many queries; remembers the curve
+    // segment of its last answer.  Reads the outlet's curve in place: the
+    // outlet must outlive it.
+    class Evaluator {
+    public:
+        explicit Evaluator(const ControlledDischargeInfo& outlet)
+            : gates_(outlet.minimum_elevation, outlet.maximum_elevation),
+              cap_(outlet.maximum_release ? *outlet.maximum_release : std::numeric_limits<double>::infinity()),
+              rated_(outlet.elevation_discharge) {}
+
+        // Settles closed gates and an elevation in the remembered segment.
+        bool try_discharge(double elevation, double& q) const {
+            if (gates_.closed(elevation)) {
+                q = 0.0;
+                return true;
+            }
+            double rated = 0.0;
+            if (!rated_.try_discharge(elevation, rated)) return false;
+            q = capped(rated);
+            return true;
+        }
+
+        Expected<double> discharge(double elevation) {
+            double q = 0.0;
+            if (try_discharge(elevation, q)) return q;
+            Expected<double> rated = rated_.discharge(elevation);
+            if (!rated) return rated;
+            return capped(rated.value());
+        }
+
+    private:
+        double capped(double rated) const { return nan_min(rated, cap_); }
+
+        Gates gates_;
+        double cap_;
+        RatedDischarge rated_;
+    };
+
+    Expected<double> get_discharge(const DischargeQuery& query) const {
+        return Evaluator(*this).discharge(query.elevation);
+    }
 };
 
 static_assert(DischargeSource<ControlledDischargeInfo>);

@@ -2,10 +2,8 @@
 // reservoir.  Plain C++.
 #pragma once
 
-#include <string>
-#include <utility>
+#include <type_traits>
 #include <variant>
-#include <vector>
 
 #include "reservoir_routing/reservoir_utils/constant_discharge.hpp"
 #include "reservoir_routing/reservoir_utils/controlled_discharge.hpp"
@@ -28,7 +26,14 @@ struct DischargeInfo {
 
 static_assert(DischargeSource<DischargeInfo>);
 
-// Named outlets in the caller's order; names are unique.
-using OutletMap = std::vector<std::pair<std::string, DischargeInfo>>;
+// The prepared rule of one outlet of any kind, in the order of the variants
+// of DischargeInfo.  It reads its outlet in place: the outlet must outlive it.
+using DischargeEvaluator = std::variant<UnControlledDischargeInfo::Evaluator, ControlledDischargeInfo::Evaluator,
+                                        SpecifiedDischargeInfo::Evaluator, ConstantDischargeInfo::Evaluator>;
+
+inline DischargeEvaluator make_evaluator(const DischargeInfo& info) {
+    return std::visit([](const auto& o) -> DischargeEvaluator { return typename std::decay_t<decltype(o)>::Evaluator(o); },
+                      info.outlet);
+}
 
 }  // namespace quellmar

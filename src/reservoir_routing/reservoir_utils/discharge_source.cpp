@@ -2,20 +2,19 @@
 
 #include "format.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_discharge.hpp"
-#include "utils/general.hpp"
 
 namespace quellmar {
 
-Expected<double> rated_discharge(const ElevationDischarge& curve, double elevation) {
-    const double last = curve.last_elevation();
-    if (elevation > last) {
+// The curve's invariants are those of a valid table: no need to re-check it.
+RatedDischarge::RatedDischarge(const ElevationDischarge& curve)
+    : cursor_(curve.elevation(), curve.discharge()), first_(curve.first_elevation()), last_(curve.last_elevation()) {}
+
+Expected<double> RatedDischarge::search(double elevation) {
+    if (elevation > last_) {
         return value_error("elevation " + format_double(elevation) +
-                           " is above the maximum of the elevation-discharge curve (" + format_double(last) + ").");
+                           " is above the maximum of the elevation-discharge curve (" + format_double(last_) + ").");
     }
-    if (elevation < curve.first_elevation()) return 0.0;
-    // The curve's invariants are those of a valid table: no need to re-check it.
-    const std::optional<double> q =
-        interp1d_validated(elevation, curve.elevation(), curve.discharge(), 0.0, std::nullopt);
+    const std::optional<double> q = cursor_.search(elevation, 0.0, std::nullopt);
     if (!q) panic_absent();
     return *q;
 }

@@ -5,9 +5,12 @@
 
 #include <concepts>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 #include "error.hpp"
+#include "nan_minmax.hpp"  // nan_min: the caps of the controlled and specified outlets
+#include "utils/general.hpp"
 
 namespace quellmar {
 
@@ -31,24 +34,53 @@ concept DischargeSource = requires(const T& outlet, const DischargeQuery& query)
 // The gate rule of the constant, specified and controlled outlets: closed
 // strictly below the lower or strictly above the upper gate (an outlet
 // releases at exactly a gate's elevation); a NaN elevation closes neither.
-inline bool gate_closed(const std::optional<double>& minimum_elevation,
-                        const std::optional<double>& maximum_elevation, double elevation) {
-    if (minimum_elevation && elevation < *minimum_elevation) return true;
-    if (maximum_elevation && elevation > *maximum_elevation) return true;
-    return false;
-}
+// An absent gate is held as an infinite one, which no elevation passes.
+class Gates {
+public:
+    Gates(const std::optional<double>& minimum_elevation, const std::optional<double>& maximum_elevation)
+        : lower_(minimum_elevation ? *minimum_elevation : -std::numeric_limits<double>::infinity()),
+          upper_(maximum_elevation ? *maximum_elevation : std::numeric_limits<double>::infinity()) {}
 
-// The smaller of two values; a NaN on one side yields the other side.
-inline double min_ignoring_nan(double a, double b) {
-    if (a != a) return b;
-    if (b != b) return a;
-    return b < a ? b : a;
-}
+    bool closed(double elevation) const { return elevation < lower_ || elevation > upper_; }
 
-// The discharge of a rating-curve outlet at `elevation`: a ValueError above
+private:
+    double lower_;
+    double upper_;
+};
+
+// The discharge of a rating-curve outlet at an elevation: a ValueError above
 // the curve's last elevation, 0 below its first, otherwise the interpolated
 // discharge.  A NaN elevation passes both comparisons and stops the lookup
-// with the absent-value failure.
-Expected<double> rated_discharge(const ElevationDischarge& curve, double elevation);
+// with the absent-value failure.  Remembers the curve segment of its last
+// answer; reads the curve in place, so the curve must outlive it.
+class RatedDischarge {
+public:
+    explicit RatedDischarge(const ElevationDischarge& curve);
+
+    // Settles an elevation below the curve or inside the remembered segment.
+    bool try_discharge(double elevation, double& q) const {
+        if (elevation < first_) {
+            q = 0.0;
+            return true;
+        }
+        if (!cursor_.holds(elevation)) return false;
+        q = cursor_.value_in_segment(elevation);
+        return true;
+    }
+
+    Expected<double> discharge(double elevation) {
+        double q = 0.0;
+        if (try_discharge(elevation, q)) return q;
+        return search(elevation);
+    }
+
+private:
+    // Above the curve, NaN, or outside the remembered segment.
+    Expected<double> search(double elevation);
+
+    TableCursor cursor_;
+    double first_;
+    double last_;
+};
 
 }  // namespace quellmar

@@ -1,6 +1,7 @@
 #include "reservoir_routing/reservoir_utils/elevation_discharge.hpp"
 
-#include "reservoir_routing/reservoir_utils/curve_checks.hpp"
+#include "compat_strings.hpp"
+#include "utils/general.hpp"
 
 namespace quellmar {
 
@@ -11,11 +12,11 @@ Expected<ElevationDischarge> ElevationDischarge::create(std::vector<double> elev
     if (elevation.size() < 2) {
         return value_error("`elevation` and `discharge` each must have at least 2 elements.");
     }
-    if (!curve_checks::strictly_increasing(elevation)) {
-        return value_error("`elevation` must must be sorted and can't have duplicates");
+    if (!strictly_increasing(elevation)) {
+        return value_error(compat::kElevationUnsorted);
     }
-    if (!curve_checks::non_decreasing(discharge)) {
-        return value_error("`discharge` must must be sorted");
+    if (!non_decreasing(discharge)) {
+        return value_error(compat::kDischargeUnsorted);
     }
     return ElevationDischarge(std::move(elevation), std::move(discharge));
 }

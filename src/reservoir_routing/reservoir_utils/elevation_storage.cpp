@@ -2,22 +2,13 @@
 
 #include <string>
 
+#include "compat_strings.hpp"
 #include "format.hpp"
-#include "reservoir_routing/reservoir_utils/curve_checks.hpp"
 #include "utils/general.hpp"
 
 namespace quellmar {
 
 namespace {
-
-// The table lookup with both tables already known to be ordered and of equal
-// length (the curve's invariants).  What the full table validation would still
-// catch is a table shorter than 2 points: it runs for exactly that case, so the
-// failure and its message stay the same as with a check on every lookup.
-std::optional<double> lookup(double x, const std::vector<double>& x_values, const std::vector<double>& y_values) {
-    if (x_values.size() < 2) validate_table(x_values, y_values);
-    return interp1d_validated(x, x_values, y_values, std::nullopt, std::nullopt);
-}
 
 Error outside_curve(const char* what, double value) {
     return value_error(std::string("`") + what + "` " + format_double(value) +
@@ -30,23 +21,30 @@ Expected<ElevationStorage> ElevationStorage::create(std::vector<double> elevatio
     if (elevation.size() != storage.size()) {
         return value_error("`elevation` and `storage` must have the same length");
     }
-    if (!curve_checks::strictly_increasing(elevation)) {
-        return value_error("`elevation` must must be sorted and can't have duplicates");
+    if (!strictly_increasing(elevation)) {
+        return value_error(compat::kElevationUnsorted);
     }
-    if (!curve_checks::strictly_increasing(storage)) {
-        return value_error("`storage` must must be sorted and can't have duplicates");
+    if (!strictly_increasing(storage)) {
+        return value_error(compat::kStorageUnsorted);
     }
     return ElevationStorage(std::move(elevation), std::move(storage));
 }
 
+// The curve's ordering is checked by `create`; what a table cursor still
+// checks is a table shorter than 2 points, the internal failure of every
+// lookup on such a curve.
 Expected<double> ElevationStorage::get_storage(double elevation) const {
-    const std::optional<double> s = lookup(elevation, elevation_, storage_);
+    const std::optional<double> s = TableCursor(elevation_, storage_).lookup(elevation, std::nullopt, std::nullopt);
     if (!s) return outside_curve("elevation", elevation);
     return *s;
 }
 
 Expected<double> ElevationStorage::get_elevation(double storage) const {
-    const std::optional<double> e = lookup(storage, storage_, elevation_);
+    return ElevationCursor(*this).elevation(storage);
+}
+
+Expected<double> ElevationStorage::ElevationCursor::elevation(double storage) {
+    const std::optional<double> e = cursor_.lookup(storage, std::nullopt, std::nullopt);
     if (!e) return outside_curve("storage", storage);
     return *e;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "utils/general.hpp"
 
 namespace quellmar {
 
@@ -25,6 +26,26 @@ public:
     Expected<double> get_storage(double elevation) const;
     // The elevation at `storage`, likewise.
     Expected<double> get_elevation(double storage) const;
+
+    // get_elevation for a run of storages close to each other: remembers the
+    // curve segment of its last answer.  Reads the curve in place: the curve
+    // must outlive it.
+    class ElevationCursor {
+    public:
+        explicit ElevationCursor(const ElevationStorage& curve) : cursor_(curve.storage_, curve.elevation_) {}
+
+        // Settles a storage inside the remembered segment.
+        bool try_elevation(double storage, double& elevation) const {
+            if (!cursor_.holds(storage)) return false;
+            elevation = cursor_.value_in_segment(storage);
+            return true;
+        }
+
+        Expected<double> elevation(double storage);
+
+    private:
+        TableCursor cursor_;
+    };
 
 private:
     ElevationStorage(std::vector<double> elevation, std::vector<double> storage)

@@ -11,84 +11,76 @@ using namespace quellmar::py;
 // ---------------------------------------------------------------------------
 // ElevationDischarge
 
+using ElevationDischargeNew = Constructor<"ElevationDischarge",
+                                          Param<"elevation", std::vector<double>>,
+                                          Param<"discharge", std::vector<double>>>;
+
 PyObject* elevation_discharge_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static constexpr const char* names[] = {"elevation", "discharge"};
-    static const Signature sig{"ElevationDischarge.__new__", names, 2};
-    return construct<ElevationDischarge>(sig, subtype, args, kwargs, [](Args& a) {
-        std::vector<double> elevation = a.get<std::vector<double>>(0);
-        std::vector<double> discharge = a.get<std::vector<double>>(1);
-        return unwrap(ElevationDischarge::create(std::move(elevation), std::move(discharge)));
-    });
+    return construct<ElevationDischarge, ElevationDischargeNew>(
+        subtype, args, kwargs, [](std::vector<double>&& elevation, std::vector<double>&& discharge) {
+            return unwrap(ElevationDischarge::create(std::move(elevation), std::move(discharge)));
+        });
 }
 
+constexpr auto elevation_of_rating = [](const ElevationDischarge& c) -> const auto& { return c.elevation(); };
+constexpr auto discharge_of_rating = [](const ElevationDischarge& c) -> const auto& { return c.discharge(); };
+
 PyGetSetDef elevation_discharge_getset[] = {
-    {"elevation", getter<ElevationDischarge, [](const ElevationDischarge& c) -> const auto& { return c.elevation(); }>,
-     nullptr, nullptr, nullptr},
-    {"discharge", getter<ElevationDischarge, [](const ElevationDischarge& c) -> const auto& { return c.discharge(); }>,
-     nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    computed<ElevationDischarge, elevation_of_rating>("elevation", nullptr),
+    computed<ElevationDischarge, discharge_of_rating>("discharge", nullptr),
+    kGetSetEnd,
 };
 
 // ---------------------------------------------------------------------------
 // ElevationStorage
 
+using ElevationStorageNew = Constructor<"ElevationStorage",
+                                        Param<"elevation", std::vector<double>>,
+                                        Param<"storage", std::vector<double>>>;
+
 PyObject* elevation_storage_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static constexpr const char* names[] = {"elevation", "storage"};
-    static const Signature sig{"ElevationStorage.__new__", names, 2};
-    return construct<ElevationStorage>(sig, subtype, args, kwargs, [](Args& a) {
-        std::vector<double> elevation = a.get<std::vector<double>>(0);
-        std::vector<double> storage = a.get<std::vector<double>>(1);
-        return unwrap(ElevationStorage::create(std::move(elevation), std::move(storage)));
-    });
+    return construct<ElevationStorage, ElevationStorageNew>(
+        subtype, args, kwargs, [](std::vector<double>&& elevation, std::vector<double>&& storage) {
+            return unwrap(ElevationStorage::create(std::move(elevation), std::move(storage)));
+        });
 }
+
+using GetStorage = Method<"ElevationStorage", "get_storage", Param<"elevation", double>>;
+using GetElevation = Method<"ElevationStorage", "get_elevation", Param<"storage", double>>;
 
 // A lookup method of ElevationStorage: one float parameter, the curve read
 // under a shared borrow.
-template <Expected<double> (ElevationStorage::*Lookup)(double) const>
-PyObject* storage_lookup(const Signature& sig, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) {
-    return call(sig, args, nargs, kwnames, [&](Args& a) -> PyObject* {
-        const double x = a.get<double>(0);
-        auto* inst = instance_of<ElevationStorage>(self);
-        Expected<double> result = [&] {
-            SharedBorrow b(inst->borrow);
-            return (inst->value.*Lookup)(x);
-        }();
+template <class Table, Expected<double> (ElevationStorage::*Lookup)(double) const>
+PyObject* storage_lookup(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call<Table>(args, nargs, kwnames, [&](double x) -> PyObject* {
+        Expected<double> result =
+            read_value<ElevationStorage>(self, [&](const ElevationStorage& c) { return (c.*Lookup)(x); });
         return to_python(unwrap(std::move(result)));
     });
 }
 
-PyObject* get_storage(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* names[] = {"elevation"};
-    static const Signature sig{"ElevationStorage.get_storage", names, 1};
-    return storage_lookup<&ElevationStorage::get_storage>(sig, self, args, nargs, kwnames);
-}
-
-PyObject* get_elevation(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* names[] = {"storage"};
-    static const Signature sig{"ElevationStorage.get_elevation", names, 1};
-    return storage_lookup<&ElevationStorage::get_elevation>(sig, self, args, nargs, kwnames);
-}
+constexpr auto elevation_of_curve = [](const ElevationStorage& c) -> const auto& { return c.elevation(); };
+constexpr auto storage_of_curve = [](const ElevationStorage& c) -> const auto& { return c.storage(); };
 
 PyGetSetDef elevation_storage_getset[] = {
-    {"elevation", getter<ElevationStorage, [](const ElevationStorage& c) -> const auto& { return c.elevation(); }>,
-     nullptr, nullptr, nullptr},
-    {"storage", getter<ElevationStorage, [](const ElevationStorage& c) -> const auto& { return c.storage(); }>,
-     nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    computed<ElevationStorage, elevation_of_curve>("elevation", nullptr),
+    computed<ElevationStorage, storage_of_curve>("storage", nullptr),
+    kGetSetEnd,
 };
 
+constexpr auto kGetStorageDoc = GetStorage::doc(
+    "Interpolate the storage for an elevation.\n\n"
+    "Returns the interpolated storage. Raises ValueError when ``elevation`` is\n"
+    "outside the range of the stored curve.");
+constexpr auto kGetElevationDoc = GetElevation::doc(
+    "Interpolate the elevation for a storage value.\n\n"
+    "Returns the interpolated elevation. Raises ValueError when ``storage`` is\n"
+    "outside the range of the stored curve.");
+
 PyMethodDef elevation_storage_methods[] = {
-    {"get_storage", fastcall<get_storage>(), METH_FASTCALL | METH_KEYWORDS,
-     "get_storage($self, elevation)\n--\n\n"
-     "Interpolate the storage for an elevation.\n\n"
-     "Returns the interpolated storage. Raises ValueError when ``elevation`` is\n"
-     "outside the range of the stored curve."},
-    {"get_elevation", fastcall<get_elevation>(), METH_FASTCALL | METH_KEYWORDS,
-     "get_elevation($self, storage)\n--\n\n"
-     "Interpolate the elevation for a storage value.\n\n"
-     "Returns the interpolated elevation. Raises ValueError when ``storage`` is\n"
-     "outside the range of the stored curve."},
+    fastcall_def<GetStorage, storage_lookup<GetStorage, &ElevationStorage::get_storage>>(kGetStorageDoc.c_str()),
+    fastcall_def<GetElevation, storage_lookup<GetElevation, &ElevationStorage::get_elevation>>(
+        kGetElevationDoc.c_str()),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -99,102 +91,152 @@ constexpr const char* kMinimumElevationDoc = "Elevation below which no discharge
 constexpr const char* kMaximumElevationDoc = "Elevation above which no discharge occurs.";
 constexpr const char* kRatingCurveDoc = "Rating curve mapping elevation to discharge.";
 
+template <FixedString Name>
+using OptionalDouble = Param<Name, std::optional<double>, DefaultNone>;
+
+using ControlledNew = Constructor<"ControlledDischargeInfo",
+                                  Param<"elevation_discharge", ElevationDischarge>,
+                                  OptionalDouble<"minimum_elevation">,
+                                  OptionalDouble<"maximum_elevation">,
+                                  OptionalDouble<"maximum_release">>;
+
 PyObject* controlled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static constexpr const char* names[] = {"elevation_discharge", "minimum_elevation", "maximum_elevation",
-                                            "maximum_release"};
-    static const Signature sig{"ControlledDischargeInfo.__new__", names, 1};
-    return construct<ControlledDischargeInfo>(sig, subtype, args, kwargs, [](Args& a) {
-        ElevationDischarge curve = a.get<ElevationDischarge>(0);
-        const std::optional<double> minimum = a.get<std::optional<double>>(1);
-        const std::optional<double> maximum = a.get<std::optional<double>>(2);
-        const std::optional<double> release = a.get<std::optional<double>>(3);
-        return ControlledDischargeInfo::create(std::move(curve), minimum, maximum, release);
-    });
+    return construct<ControlledDischargeInfo, ControlledNew>(
+        subtype, args, kwargs,
+        [](ElevationDischarge&& curve, std::optional<double> minimum, std::optional<double> maximum,
+           std::optional<double> release) {
+            return ControlledDischargeInfo::create(std::move(curve), minimum, maximum, release);
+        });
 }
 
+using Controlled = ControlledDischargeInfo;
 PyGetSetDef controlled_getset[] = {
-    {"elevation_discharge", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::elevation_discharge>,
-     nullptr, kRatingCurveDoc, nullptr},
-    {"minimum_elevation", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::minimum_elevation>, nullptr,
-     kMinimumElevationDoc, nullptr},
-    {"maximum_elevation", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::maximum_elevation>, nullptr,
-     kMaximumElevationDoc, nullptr},
-    {"maximum_release", member_getter<ControlledDischargeInfo, &ControlledDischargeInfo::maximum_release>, nullptr,
-     "Cap on the maximum allowable discharge.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    read_only<Controlled, &Controlled::elevation_discharge>("elevation_discharge", kRatingCurveDoc),
+    read_only<Controlled, &Controlled::minimum_elevation>("minimum_elevation", kMinimumElevationDoc),
+    read_only<Controlled, &Controlled::maximum_elevation>("maximum_elevation", kMaximumElevationDoc),
+    read_only<Controlled, &Controlled::maximum_release>("maximum_release", "Cap on the maximum allowable discharge."),
+    kGetSetEnd,
 };
+
+using UnControlledNew = Constructor<"UnControlledDischargeInfo",
+                                    Param<"elevation_discharge", ElevationDischarge>,
+                                    OptionalDouble<"elevation_offset">>;
 
 PyObject* uncontrolled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static constexpr const char* names[] = {"elevation_discharge", "elevation_offset"};
-    static const Signature sig{"UnControlledDischargeInfo.__new__", names, 1};
-    return construct<UnControlledDischargeInfo>(sig, subtype, args, kwargs, [](Args& a) {
-        ElevationDischarge curve = a.get<ElevationDischarge>(0);
-        const std::optional<double> offset = a.get<std::optional<double>>(1);
-        return UnControlledDischargeInfo{offset, std::move(curve)};
-    });
+    return construct<UnControlledDischargeInfo, UnControlledNew>(
+        subtype, args, kwargs, [](ElevationDischarge&& curve, std::optional<double> offset) {
+            return UnControlledDischargeInfo{offset, std::move(curve)};
+        });
 }
 
+using UnControlled = UnControlledDischargeInfo;
 PyGetSetDef uncontrolled_getset[] = {
-    {"elevation_discharge", member_getter<UnControlledDischargeInfo, &UnControlledDischargeInfo::elevation_discharge>,
-     nullptr, kRatingCurveDoc, nullptr},
-    {"elevation_offset", member_getter<UnControlledDischargeInfo, &UnControlledDischargeInfo::elevation_offset>, nullptr,
-     "Additive offset applied to the reservoir elevation before curve lookup.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    read_only<UnControlled, &UnControlled::elevation_discharge>("elevation_discharge", kRatingCurveDoc),
+    read_only<UnControlled, &UnControlled::elevation_offset>(
+        "elevation_offset", "Additive offset applied to the reservoir elevation before curve lookup."),
+    kGetSetEnd,
 };
+
+using SpecifiedNew = Constructor<"SpecifiedDischargeInfo",
+                                 Param<"discharge", ContinuousTimeSeries>,
+                                 OptionalDouble<"minimum_elevation">,
+                                 OptionalDouble<"maximum_elevation">,
+                                 OptionalDouble<"maximum_release">>;
 
 PyObject* specified_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static constexpr const char* names[] = {"discharge", "minimum_elevation", "maximum_elevation", "maximum_release"};
-    static const Signature sig{"SpecifiedDischargeInfo.__new__", names, 1};
-    return construct<SpecifiedDischargeInfo>(sig, subtype, args, kwargs, [](Args& a) {
-        ContinuousTimeSeries series = a.get<ContinuousTimeSeries>(0);
-        const std::optional<double> minimum = a.get<std::optional<double>>(1);
-        const std::optional<double> maximum = a.get<std::optional<double>>(2);
-        const std::optional<double> release = a.get<std::optional<double>>(3);
-        return SpecifiedDischargeInfo{minimum, maximum, release, std::move(series)};
-    });
+    return construct<SpecifiedDischargeInfo, SpecifiedNew>(
+        subtype, args, kwargs,
+        [](ContinuousTimeSeries&& series, std::optional<double> minimum, std::optional<double> maximum,
+           std::optional<double> release) {
+            return SpecifiedDischargeInfo{minimum, maximum, release, std::move(series)};
+        });
 }
 
+using Specified = SpecifiedDischargeInfo;
 PyGetSetDef specified_getset[] = {
-    {"discharge", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::discharge>, nullptr,
-     "Time series of prescribed outflow values (kind=discharge).", nullptr},
-    {"minimum_elevation", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::minimum_elevation>, nullptr,
-     nullptr, nullptr},
-    {"maximum_elevation", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::maximum_elevation>, nullptr,
-     nullptr, nullptr},
-    {"maximum_release", member_getter<SpecifiedDischargeInfo, &SpecifiedDischargeInfo::maximum_release>, nullptr,
-     nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    read_only<Specified, &Specified::discharge>("discharge",
+                                                "Time series of prescribed outflow values (kind=discharge)."),
+    read_only<Specified, &Specified::minimum_elevation>("minimum_elevation", nullptr),
+    read_only<Specified, &Specified::maximum_elevation>("maximum_elevation", nullptr),
+    read_only<Specified, &Specified::maximum_release>("maximum_release", nullptr),
+    kGetSetEnd,
 };
+
+using ConstantNew = Constructor<"ConstantDischargeInfo",
+                                Param<"discharge", double>,
+                                OptionalDouble<"minimum_elevation">,
+                                OptionalDouble<"maximum_elevation">>;
 
 PyObject* constant_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    static constexpr const char* names[] = {"discharge", "minimum_elevation", "maximum_elevation"};
-    static const Signature sig{"ConstantDischargeInfo.__new__", names, 1};
-    return construct<ConstantDischargeInfo>(sig, subtype, args, kwargs, [](Args& a) {
-        const double discharge = a.get<double>(0);
-        const std::optional<double> minimum = a.get<std::optional<double>>(1);
-        const std::optional<double> maximum = a.get<std::optional<double>>(2);
-        return ConstantDischargeInfo{minimum, maximum, discharge};
-    });
+    return construct<ConstantDischargeInfo, ConstantNew>(
+        subtype, args, kwargs, [](double discharge, std::optional<double> minimum, std::optional<double> maximum) {
+            return ConstantDischargeInfo{minimum, maximum, discharge};
+        });
 }
 
+using Constant = ConstantDischargeInfo;
 PyGetSetDef constant_getset[] = {
-    {"discharge", member_getter<ConstantDischargeInfo, &ConstantDischargeInfo::discharge>, nullptr,
-     "Constant discharge rate (e.g., cfs).", nullptr},
-    {"minimum_elevation", member_getter<ConstantDischargeInfo, &ConstantDischargeInfo::minimum_elevation>, nullptr,
-     kMinimumElevationDoc, nullptr},
-    {"maximum_elevation", member_getter<ConstantDischargeInfo, &ConstantDischargeInfo::maximum_elevation>, nullptr,
-     kMaximumElevationDoc, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    read_only<Constant, &Constant::discharge>("discharge", "Constant discharge rate (e.g., cfs)."),
+    read_only<Constant, &Constant::minimum_elevation>("minimum_elevation", kMinimumElevationDoc),
+    read_only<Constant, &Constant::maximum_elevation>("maximum_elevation", kMaximumElevationDoc),
+    kGetSetEnd,
 };
 
-// One variant of the union: the value becomes that variant when it is an
-// instance of the variant's class.
+// One variant of the union: the value as that variant when it is an
+// instance of the variant's class, else nothing.
 template <class Record>
-bool try_variant(PyObject* obj, DischargeInfo& out) {
-    if (!PyObject_TypeCheck(obj, type_of<Record>())) return false;
-    out.outlet = From<Record>::convert(obj);
-    return true;
+std::optional<DischargeInfo> as_variant(PyObject* obj) {
+    if (!PyObject_TypeCheck(obj, type_of<Record>())) return std::nullopt;
+    return DischargeInfo{From<Record>::convert(obj)};
 }
+
+constexpr auto kElevationDischargeDoc = ElevationDischargeNew::doc(
+    "An elevation-discharge rating curve for a reservoir outlet.\n\n"
+    "Stores paired elevation and discharge vectors that the outlet kinds use to\n"
+    "look up the flow rate at a water surface elevation by linear interpolation.\n\n"
+    "Fields:\n"
+    "    elevation: sorted unique elevations in ascending order.\n"
+    "    discharge: discharges in ascending order, each paired with its\n"
+    "        elevation (for example cfs).");
+
+constexpr auto kElevationStorageDoc = ElevationStorageNew::doc(
+    "An elevation-storage rating curve for a reservoir.\n\n"
+    "Stores paired elevation and storage vectors and interpolates linearly in\n"
+    "both directions. Storage units must agree with the inflow units used in\n"
+    "level pool routing (for example cubic feet when inflow is in cfs).\n\n"
+    "Fields:\n"
+    "    elevation: sorted unique elevations in ascending order.\n"
+    "    storage: sorted unique storages in ascending order, each paired with\n"
+    "        its elevation.");
+
+constexpr auto kControlledDischargeInfoDoc = ControlledNew::doc(
+    "A controlled release outlet such as a gate, valve or conduit.\n\n"
+    "The discharge comes from an elevation-discharge rating curve and can be\n"
+    "bounded by minimum and maximum elevation gates and by a maximum release\n"
+    "cap. Below ``minimum_elevation`` or above ``maximum_elevation`` the outlet\n"
+    "releases zero. ``minimum_elevation`` defaults to the lowest elevation of\n"
+    "the rating curve, so that no lookup below the curve occurs.");
+
+constexpr auto kUnControlledDischargeInfoDoc = UnControlledNew::doc(
+    "An uncontrolled spillway outlet.\n\n"
+    "The discharge follows an elevation-discharge rating curve without operator\n"
+    "control. The optional ``elevation_offset`` shifts the effective reservoir\n"
+    "elevation before the curve lookup, which serves to model a weir crest whose\n"
+    "curve sits at another datum than the storage curve. Zero discharge is\n"
+    "returned when the offset-adjusted elevation lies below the first entry of\n"
+    "the curve.");
+
+constexpr auto kSpecifiedDischargeInfoDoc = SpecifiedNew::doc(
+    "A time-varying, specified discharge outlet.\n\n"
+    "The discharge is read from a ``ContinuousTimeSeries`` at each simulation\n"
+    "time step, optionally gated by elevation bounds and capped by a maximum\n"
+    "release.");
+
+constexpr auto kConstantDischargeInfoDoc = ConstantNew::doc(
+    "A constant-rate discharge outlet.\n\n"
+    "Releases a fixed flow rate at every time step, optionally gated by\n"
+    "elevation bounds: when the reservoir elevation is outside the bounds, it\n"
+    "releases zero.");
 
 }  // namespace
 
@@ -202,15 +244,8 @@ namespace py {
 
 const ClassInfo& PyClass<ElevationDischarge>::info() {
     static const ClassInfo info{
-        "builtins.ElevationDischarge",
-        "ElevationDischarge(elevation, discharge)\n--\n\n"
-        "An elevation-discharge rating curve for a reservoir outlet.\n\n"
-        "Stores paired elevation and discharge vectors that the outlet kinds use to\n"
-        "look up the flow rate at a water surface elevation by linear interpolation.\n\n"
-        "Fields:\n"
-        "    elevation: sorted unique elevations in ascending order.\n"
-        "    discharge: discharges in ascending order, each paired with its\n"
-        "        elevation (for example cfs).",
+        QUELLMAR_CLASS_TYPE_NAME("ElevationDischarge"),
+        kElevationDischargeDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
         elevation_discharge_new,
         elevation_discharge_getset,
@@ -221,16 +256,8 @@ const ClassInfo& PyClass<ElevationDischarge>::info() {
 
 const ClassInfo& PyClass<ElevationStorage>::info() {
     static const ClassInfo info{
-        "builtins.ElevationStorage",
-        "ElevationStorage(elevation, storage)\n--\n\n"
-        "An elevation-storage rating curve for a reservoir.\n\n"
-        "Stores paired elevation and storage vectors and interpolates linearly in\n"
-        "both directions. Storage units must agree with the inflow units used in\n"
-        "level pool routing (for example cubic feet when inflow is in cfs).\n\n"
-        "Fields:\n"
-        "    elevation: sorted unique elevations in ascending order.\n"
-        "    storage: sorted unique storages in ascending order, each paired with\n"
-        "        its elevation.",
+        QUELLMAR_CLASS_TYPE_NAME("ElevationStorage"),
+        kElevationStorageDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
         elevation_storage_new,
         elevation_storage_getset,
@@ -241,15 +268,8 @@ const ClassInfo& PyClass<ElevationStorage>::info() {
 
 const ClassInfo& PyClass<ControlledDischargeInfo>::info() {
     static const ClassInfo info{
-        "builtins.ControlledDischargeInfo",
-        "ControlledDischargeInfo(elevation_discharge, minimum_elevation=None, maximum_elevation=None, "
-        "maximum_release=None)\n--\n\n"
-        "A controlled release outlet such as a gate, valve or conduit.\n\n"
-        "The discharge comes from an elevation-discharge rating curve and can be\n"
-        "bounded by minimum and maximum elevation gates and by a maximum release\n"
-        "cap. Below ``minimum_elevation`` or above ``maximum_elevation`` the outlet\n"
-        "releases zero. ``minimum_elevation`` defaults to the lowest elevation of\n"
-        "the rating curve, so that no lookup below the curve occurs.",
+        QUELLMAR_CLASS_TYPE_NAME("ControlledDischargeInfo"),
+        kControlledDischargeInfoDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
         controlled_new,
         controlled_getset,
@@ -260,15 +280,8 @@ const ClassInfo& PyClass<ControlledDischargeInfo>::info() {
 
 const ClassInfo& PyClass<UnControlledDischargeInfo>::info() {
     static const ClassInfo info{
-        "builtins.UnControlledDischargeInfo",
-        "UnControlledDischargeInfo(elevation_discharge, elevation_offset=None)\n--\n\n"
-        "An uncontrolled spillway outlet.\n\n"
-        "The discharge follows an elevation-discharge rating curve without operator\n"
-        "control. The optional ``elevation_offset`` shifts the effective reservoir\n"
-        "elevation before the curve lookup, which serves to model a weir crest whose\n"
-        "curve sits at another datum than the storage curve. Zero discharge is\n"
-        "returned when the offset-adjusted elevation lies below the first entry of\n"
-        "the curve.",
+        QUELLMAR_CLASS_TYPE_NAME("UnControlledDischargeInfo"),
+        kUnControlledDischargeInfoDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
         uncontrolled_new,
         uncontrolled_getset,
@@ -279,13 +292,8 @@ const ClassInfo& PyClass<UnControlledDischargeInfo>::info() {
 
 const ClassInfo& PyClass<SpecifiedDischargeInfo>::info() {
     static const ClassInfo info{
-        "builtins.SpecifiedDischargeInfo",
-        "SpecifiedDischargeInfo(discharge, minimum_elevation=None, maximum_elevation=None, "
-        "maximum_release=None)\n--\n\n"
-        "A time-varying, specified discharge outlet.\n\n"
-        "The discharge is read from a ``ContinuousTimeSeries`` at each simulation\n"
-        "time step, optionally gated by elevation bounds and capped by a maximum\n"
-        "release.",
+        QUELLMAR_CLASS_TYPE_NAME("SpecifiedDischargeInfo"),
+        kSpecifiedDischargeInfoDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
         specified_new,
         specified_getset,
@@ -296,12 +304,8 @@ const ClassInfo& PyClass<SpecifiedDischargeInfo>::info() {
 
 const ClassInfo& PyClass<ConstantDischargeInfo>::info() {
     static const ClassInfo info{
-        "builtins.ConstantDischargeInfo",
-        "ConstantDischargeInfo(discharge, minimum_elevation=None, maximum_elevation=None)\n--\n\n"
-        "A constant-rate discharge outlet.\n\n"
-        "Releases a fixed flow rate at every time step, optionally gated by\n"
-        "elevation bounds: when the reservoir elevation is outside the bounds, it\n"
-        "releases zero.",
+        QUELLMAR_CLASS_TYPE_NAME("ConstantDischargeInfo"),
+        kConstantDischargeInfoDoc.c_str(),
         Py_TPFLAGS_BASETYPE,
         constant_new,
         constant_getset,
@@ -311,11 +315,10 @@ const ClassInfo& PyClass<ConstantDischargeInfo>::info() {
 }
 
 DischargeInfo From<DischargeInfo>::convert(PyObject* obj) {
-    DischargeInfo out{ConstantDischargeInfo{}};
-    if (try_variant<UnControlledDischargeInfo>(obj, out) || try_variant<ControlledDischargeInfo>(obj, out) ||
-        try_variant<SpecifiedDischargeInfo>(obj, out) || try_variant<ConstantDischargeInfo>(obj, out)) {
-        return out;
-    }
+    if (auto outlet = as_variant<UnControlledDischargeInfo>(obj)) return std::move(*outlet);
+    if (auto outlet = as_variant<ControlledDischargeInfo>(obj)) return std::move(*outlet);
+    if (auto outlet = as_variant<SpecifiedDischargeInfo>(obj)) return std::move(*outlet);
+    if (auto outlet = as_variant<ConstantDischargeInfo>(obj)) return std::move(*outlet);
     const VariantRefusal refusals[] = {
         {"Uncontrolled", describe_cast(obj, PyClass<UnControlledDischargeInfo>::info().name())},
         {"Controlled", describe_cast(obj, PyClass<ControlledDischargeInfo>::info().name())},

@@ -1,32 +1,44 @@
 #include "reservoir_routing/reservoir_utils/specified_discharge.hpp"
 
+#include <algorithm>
+
 #include "format.hpp"
 
 namespace quellmar {
+
+SpecifiedDischargeInfo::Evaluator::Evaluator(const SpecifiedDischargeInfo& outlet)
+    : gates_(outlet.minimum_elevation, outlet.maximum_elevation),
+      cap_(outlet.maximum_release),
+      series_(&outlet.discharge),
+      limit_int_(outlet.discharge.max_duration()),
+      limit_(static_cast<double>(limit_int_)) {}
+
+void SpecifiedDischargeInfo::Evaluator::schedule(std::int64_t first, std::size_t count, double* out) const {
+    std::size_t within = 0;
+    while (within < count && within_schedule(static_cast<double>(first + static_cast<std::int64_t>(within)))) ++within;
+    series_->sample_seconds(first, within, out);
+    for (std::size_t k = 0; k < within; ++k) out[k] = capped(out[k]);
+    std::fill(out + within, out + count, 0.0);
+}
+
+Expected<double> SpecifiedDischargeInfo::Evaluator::discharge(double elevation, double d) const {
+    double q = 0.0;
+    if (try_discharge(elevation, d, within_schedule(d) ? scheduled(d) : 0.0, q)) return q;
+    if (d > limit_) {
+        return value_error("simulation duration " + format_double(d) +
+                           "s exceeds the specified discharge series length (" + format_int(limit_int_) + "s).");
+    }
+    // A negative time: get_value's own range checks answer.
+    Expected<double> sampled = series_->get_value(d);
+    if (!sampled) return std::move(sampled).error();
+    return capped(sampled.value());
+}
 
 Expected<double> SpecifiedDischargeInfo::get_discharge(const DischargeQuery& query) const {
     if (!query.duration_secs) {
         return runtime_error("SpecifiedDischargeInfo requires duration_secs but none was provided.");
     }
-    const double d = static_cast<double>(*query.duration_secs);
-    if (gate_closed(minimum_elevation, maximum_elevation, query.elevation)) return 0.0;
-    const std::int64_t limit = discharge.max_duration();
-    if (d > static_cast<double>(limit)) {
-        return value_error("simulation duration " + format_double(d) +
-                           "s exceeds the specified discharge series length (" + format_int(limit) + "s).");
-    }
-    // From 0 up to the series' last point get_value cannot fail, so its range
-    // checks are skipped there; a negative time goes through them.
-    double v = 0.0;
-    if (d >= 0.0) {
-        v = discharge.get_value_in_range(d);
-    } else {
-        Expected<double> sampled = discharge.get_value(d);
-        if (!sampled) return std::move(sampled).error();
-        v = sampled.value();
-    }
-    if (maximum_release) return min_ignoring_nan(v, *maximum_release);
-    return v;
+    return Evaluator(*this).discharge(query.elevation, static_cast<double>(*query.duration_secs));
 }
 
 }  // namespace quellmar

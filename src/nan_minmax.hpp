@@ -5,6 +5,7 @@
 // choice between -0 and +0 open.  These helpers fix both: a NaN operand is
 // ignored (NaN only when both are NaN) and, on a tie, the first operand is
 // returned (so nan_min(-0.0, 0.0) is -0.0 and nan_min(0.0, -0.0) is 0.0).
+// The loss model and the outlet caps take their minimum from here.
 #pragma once
 
 namespace quellmar {
