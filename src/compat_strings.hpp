@@ -34,6 +34,11 @@ inline constexpr const char kStorageUnsorted[] = "`storage` must must be sorted 
 // it is no TypeError).
 inline constexpr const char kIntegerOutOfRange[] = "out of range integral type conversion attempted";
 
+// The OverflowError of an integer argument beyond 64 bits: the interpreter's
+// message for a C `long` of 64 bits, which callers have always seen, kept on
+// platforms whose `long` is narrower.
+inline constexpr const char kIntegerTooLarge[] = "Python int too large to convert to C long";
+
 // The TypeError for a str given where a sequence of floats is expected: a
 // str is a sequence, but never one of numbers.
 inline constexpr const char kStrToVector[] = "Can't extract `str` to `Vec`";

@@ -1,10 +1,5 @@
 #include "error.hpp"
 
-#include <sys/mman.h>  // madvise: Linux (platform.hpp)
-#include <unistd.h>    // sysconf: Linux (platform.hpp)
-
-#include <cstdint>
-
 #include <limits>
 #include <string>
 
@@ -28,33 +23,10 @@ void panic_absent() { panic(kAbsentValueMessage); }
 
 std::size_t max_allocation_bytes() noexcept {
     static const std::size_t limit = [] {
-        // Physical memory as Linux reports it (platform.hpp).
-        long pages = sysconf(_SC_PHYS_PAGES);
-        long page_size = sysconf(_SC_PAGE_SIZE);
-        if (pages <= 0 || page_size <= 0) return std::numeric_limits<std::size_t>::max() / 2;
-        return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
+        const std::size_t physical = physical_memory_bytes();
+        return physical != 0 ? physical : std::numeric_limits<std::size_t>::max() / 2;
     }();
     return limit;
-}
-
-void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
-#ifdef MADV_HUGEPAGE
-    static const std::uintptr_t page = [] {
-        long size = sysconf(_SC_PAGE_SIZE);
-        return size > 0 ? static_cast<std::uintptr_t>(size) : std::uintptr_t{4096};
-    }();
-    // The whole pages of the block (the first one shared with the
-    // allocator's header, which a hint cannot harm); errors are ignored.
-    const auto first = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes + page - 1) & ~(page - 1);
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-#endif
-#else
-    (void)data;
-    (void)bytes;
-#endif
 }
 
 }  // namespace quellmar

@@ -31,6 +31,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform.hpp"
+
 namespace quellmar {
 
 enum class ErrorType { ValueError, TypeError, RuntimeError, OverflowError };
@@ -120,8 +122,8 @@ inline std::size_t mul_sizes(std::size_t a, std::size_t b) {
 // many bytes ask the kernel for transparent huge pages, as numpy does for
 // its arrays, and have the block faulted in by one call.  Both requests
 // leave the contents alone; where they are not honoured nothing changes.
+// advise_huge_pages is in platform.hpp.
 inline constexpr std::size_t kHugePageBytes = std::size_t{4} << 20;
-void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
 
 template <class T>
 inline void reserve_exact(std::vector<T>& v, std::size_t count) {

@@ -1,38 +1,84 @@
-// What the code assumes of the platform.  Plain C++.
+// Where the code meets the platform.  Plain C++.
 //
-// quellmar builds on 64-bit Linux with GCC or Clang, and CMakeLists.txt stops
-// on anything else.  The assumptions, and where the code makes them:
+// Everything else in src/ is standard C++20 and evaluates floating point the
+// same way everywhere.  What differs between operating systems, compilers
+// and processors lives here and in platform.cpp, each with a portable
+// fallback:
 //
-//   - Linux: the module exports its entry points through a GNU ld version
-//     script (src/exports.map, CMakeLists.txt), the allocation guard reads
-//     the machine's physical memory with sysconf(_SC_PHYS_PAGES), and large
-//     vectors are advised onto huge pages with madvise (error.cpp).
-//   - GCC or Clang: products of sizes and times are checked with
-//     __builtin_mul_overflow (`mul_overflows` below); the Clark kernel uses
-//     __restrict and, on GCC for x86-64, target_clones (clark_uh.cpp).
-//   - 64-bit `long`: 64-bit integer arguments are read with PyLong_AsLong,
-//     and 32-bit ones are range-checked after it (binding layer).
+//   - the machine's physical memory, for the allocation guard (sysconf on
+//     Linux and other POSIX systems, sysctl hw.memsize on macOS,
+//     GlobalMemoryStatusEx on Windows);
+//   - transparent huge pages for large vectors (madvise on Linux, nothing
+//     elsewhere);
+//   - a checked multiplication of integers;
+//   - `Pair`, two doubles computed side by side, lane by lane, in plain C++
+//     that compilers vectorise;
+//   - QUELLMAR_X86_64_CLONES, copies of a kernel for wider x86-64 vector
+//     units picked at load time (GCC on x86-64 ELF with glibc only);
+//   - the exported symbols: exactly the seven PyInit_* entry points, through
+//     a GNU ld version script on ELF, an exported-symbols list on Mach-O and
+//     PyMODINIT_FUNC's dllexport on Windows (CMakeLists.txt).
 //
-// A port starts here: each item needs its replacement, and this header's
-// checks tell the compiler to stop where one is missing.
+// None of these changes a result: a checked product is the exact product,
+// a pair computes each lane with the same single rounding as the scalar
+// code, and every clone performs the same product and sum per element.
 #pragma once
 
-#if !defined(__linux__)
-#error "quellmar builds on Linux only (see src/platform.hpp)"
-#endif
-#if !defined(__GNUC__)
-#error "quellmar builds with GCC or Clang only (see src/platform.hpp)"
-#endif
-
-static_assert(sizeof(long) == 8, "quellmar reads 64-bit integers with PyLong_AsLong: `long` must hold 64 bits");
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
 
 namespace quellmar {
 
-// a * b into `out`; true when the exact product does not fit (and `out`
-// holds the wrapped value).
+// The machine's physical memory in bytes; 0 when the system does not say.
+std::size_t physical_memory_bytes() noexcept;
+
+// Asks the kernel to back the whole pages of [data, data + bytes) with huge
+// pages and to fault them in at once.  A hint: contents are left alone and
+// nothing changes where it is not honoured.
+void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
+
+// a * b into `out`; true when the exact product does not fit T (and `out`
+// then holds the product wrapped modulo 2^bits).
 template <class T>
-inline bool mul_overflows(T a, T b, T& out) noexcept {
-    return __builtin_mul_overflow(a, b, &out);
+constexpr bool mul_overflows(T a, T b, T& out) noexcept {
+    static_assert(std::is_integral_v<T> && !std::is_same_v<T, bool>);
+    using U = std::make_unsigned_t<T>;
+    out = static_cast<T>(static_cast<U>(static_cast<U>(a) * static_cast<U>(b)));
+    if constexpr (std::is_unsigned_v<T>) {
+        return a != 0 && b > std::numeric_limits<T>::max() / a;
+    } else {
+        constexpr T max = std::numeric_limits<T>::max();
+        constexpr T min = std::numeric_limits<T>::min();
+        if (a > 0) return b > 0 ? a > max / b : b < min / a;
+        if (a < 0) return b > 0 ? a < min / b : (b != 0 && b < max / a);
+        return false;
+    }
 }
 
+// Two doubles computed side by side: +, -, * and / lane by lane, each lane
+// rounded once as the same operation on a double would be.  Plain C++:
+// GCC and Clang pack it into one SSE2 or NEON register by themselves (GCC
+// gives the same instructions as for its vector extension).
+struct Pair {
+    double lane[2];
+    double operator[](int i) const noexcept { return lane[i]; }
+    friend Pair operator+(Pair a, Pair b) noexcept { return {{a.lane[0] + b.lane[0], a.lane[1] + b.lane[1]}}; }
+    friend Pair operator-(Pair a, Pair b) noexcept { return {{a.lane[0] - b.lane[0], a.lane[1] - b.lane[1]}}; }
+    friend Pair operator*(Pair a, Pair b) noexcept { return {{a.lane[0] * b.lane[0], a.lane[1] * b.lane[1]}}; }
+    friend Pair operator/(Pair a, Pair b) noexcept { return {{a.lane[0] / b.lane[0], a.lane[1] / b.lane[1]}}; }
+};
+inline Pair pair_of(double first, double second) noexcept { return Pair{{first, second}}; }
+
 }  // namespace quellmar
+
+// Placed before a function definition: copies of it for AVX-512 and AVX2
+// besides the baseline one, the best the processor runs chosen when the
+// module loads.  Needs GCC's ifunc support, which ELF x86-64 with glibc has;
+// elsewhere the baseline copy alone.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
+#define QUELLMAR_X86_64_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define QUELLMAR_X86_64_CLONES
+#endif

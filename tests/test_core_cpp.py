@@ -8,7 +8,7 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SRC = ROOT / "src"
-CORE = ["error.cpp", "format.cpp", "duration.cpp", "utils/time_series.cpp", "utils/general.cpp"]
+CORE = ["error.cpp", "platform.cpp", "format.cpp", "duration.cpp", "utils/time_series.cpp", "utils/general.cpp"]
 
 
 @pytest.mark.skipif(shutil.which("g++") is None, reason="needs g++")

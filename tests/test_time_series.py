@@ -145,6 +145,7 @@ class TestDisaggregate:
         [
             (2**31, OverflowError, "out of range integral type conversion attempted"),
             (-(2**31) - 1, OverflowError, "out of range integral type conversion attempted"),
+            (2**63, OverflowError, "Python int too large to convert to C long"),
             (900.0, TypeError, "argument 'target_step': 'float' object cannot be interpreted as an integer"),
             ("900", TypeError, "argument 'target_step': 'str' object cannot be interpreted as an integer"),
         ],

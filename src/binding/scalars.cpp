@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "compat_strings.hpp"
-#include "platform.hpp"  // 64-bit long: the integer conversions below rely on it
 
 namespace quellmar::py {
 
@@ -63,9 +62,18 @@ PyObject* To<WholeSeconds>::convert(WholeSeconds v) {
 // ---------------------------------------------------------------------------
 // Scalars
 
-// `long` holds 64 bits (platform.hpp): read as a long, a 32-bit argument is
-// range-checked afterwards, and a 64-bit one is read whole.
 namespace {
+
+// An int, or an object with __index__, read whole as 64 bits whatever the
+// width of C `long` (32 bits on Windows); a value beyond 64 bits fails with
+// the interpreter's own words for a 64-bit `long`, the same on every platform.
+std::int64_t int64_of(PyObject* obj) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow != 0) raise(PyExc_OverflowError, compat::kIntegerTooLarge);
+    if (v == -1 && PyErr_Occurred()) fail();
+    return static_cast<std::int64_t>(v);
+}
 
 // True when `text` is a str equal to `expected`; never leaves an error set.
 bool str_equals(PyObject* text, const char* expected) noexcept {
@@ -92,17 +100,13 @@ bool is_numpy_bool_type(PyTypeObject* type) noexcept {
 }  // namespace
 
 std::int32_t From<std::int32_t>::convert(PyObject* obj) {
-    long v = PyLong_AsLong(obj);
-    if (v == -1 && PyErr_Occurred()) fail();
+    // Read whole, then range-checked.
+    const std::int64_t v = int64_of(obj);
     if (v < INT32_MIN || v > INT32_MAX) raise(PyExc_OverflowError, compat::kIntegerOutOfRange);
     return static_cast<std::int32_t>(v);
 }
 
-std::int64_t From<std::int64_t>::convert(PyObject* obj) {
-    long v = PyLong_AsLong(obj);
-    if (v == -1 && PyErr_Occurred()) fail();
-    return static_cast<std::int64_t>(v);
-}
+std::int64_t From<std::int64_t>::convert(PyObject* obj) { return int64_of(obj); }
 
 std::uint64_t From<std::uint64_t>::convert(PyObject* obj) {
     Ref number = PyLong_Check(obj) ? Ref::borrow(obj) : Ref::check(PyNumber_Index(obj));

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform.hpp"
 #include "reach_routing/muskingum.hpp"
 #include "units.hpp"
 
@@ -19,15 +20,11 @@ namespace {
 constexpr double kTimeArea = 1.414;
 
 // Adds r * uh[j] into out[j], one rounded product and one rounded sum per
-// element.  The elements are independent, so the loop is vectorised; on
-// x86-64 a copy for wider vector units is picked at load time (the same
-// product and sum per element, so the same bits, only more at once).
-// __restrict and target_clones are GCC/Clang extensions (platform.hpp).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-__attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
-#endif
+// element.  The elements are independent, so the loop is vectorised; where
+// the platform allows, a copy for wider vector units is picked at load time
+// (the same product and sum per element, so the same bits, only more at
+// once).
+QUELLMAR_X86_64_CLONES
 void accumulate_scaled(double* __restrict out, const double* __restrict uh, std::size_t n, double r) {
     for (std::size_t j = 0; j < n; ++j) out[j] = out[j] + r * uh[j];
 }

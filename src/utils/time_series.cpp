@@ -4,15 +4,9 @@
 #include <cmath>
 
 #include "format.hpp"
+#include "platform.hpp"
 
 namespace quellmar {
-
-namespace {
-
-// Two doubles computed side by side (SSE2 on x86-64, NEON on arm64).
-typedef double Pair __attribute__((vector_size(16)));
-
-}  // namespace
 
 double ContinuousTimeSeries::get_value_in_range(double duration) const {
     const double max = static_cast<double>(max_duration());
@@ -57,14 +51,14 @@ void ContinuousTimeSeries::sample_seconds(std::int64_t first, std::size_t count,
             const double position = static_cast<double>(i);
             // Two seconds at a time: the same operations lane by lane, so the
             // divisions of neighbouring seconds overlap.
-            const Pair lo2 = {lo, lo};
-            const Pair difference2 = {difference, difference};
-            const Pair position2 = {position, position};
-            const Pair step2 = {step_d, step_d};
+            const Pair lo2 = pair_of(lo, lo);
+            const Pair difference2 = pair_of(difference, difference);
+            const Pair position2 = pair_of(position, position);
+            const Pair step2 = pair_of(step_d, step_d);
             std::size_t k = 0;
             for (; k + 2 <= m; k += 2) {
                 const std::int64_t s0 = t + static_cast<std::int64_t>(k);
-                const Pair seconds = {static_cast<double>(s0), static_cast<double>(s0 + 1)};
+                const Pair seconds = pair_of(static_cast<double>(s0), static_cast<double>(s0 + 1));
                 const Pair pos = seconds / step2;
                 const Pair v = between_points(lo2, difference2, pos - position2);
                 out[j + k] = v[0];
