@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "utils/cr_math.hpp"
+
 namespace quellmar {
 
 namespace {
@@ -14,7 +16,7 @@ constexpr double kEpsilon = 1e-6;
 std::vector<double> log_transform(std::span<const double> values) {
     std::vector<double> out;
     reserve_exact(out, values.size());
-    for (const double v : values) out.push_back(std::log(v + kEpsilon));
+    for (const double v : values) out.push_back(cr_log(v + kEpsilon));
     return out;
 }
 
