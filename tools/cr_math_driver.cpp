@@ -2,7 +2,10 @@
 // each, writes the results: the C++ side of tools/verify_math.py and of the
 // test suite's check (tests/test_cr_math.py).
 //
-//   cr_math_driver <exp|log|pow15|exp_accurate|log_accurate|pow15_exact> IN OUT
+//   cr_math_driver <exp|log|log_array|pow15|exp_accurate|log_accurate|pow15_exact> IN OUT
+//
+// log_array runs cr_log_array over the whole input (two at a time) instead of
+// cr_log one by one.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -22,6 +25,8 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(name, "exp_accurate")) f = quellmar::cr_exp_accurate;
     else if (!std::strcmp(name, "log_accurate")) f = quellmar::cr_log_accurate;
     else if (!std::strcmp(name, "pow15_exact")) f = quellmar::cr_pow15_exact;
+    const bool array = !std::strcmp(name, "log_array");
+    if (array) f = quellmar::cr_log;
     if (f == nullptr) {
         std::fprintf(stderr, "unknown function %s\n", name);
         return 2;
@@ -33,7 +38,9 @@ int main(int argc, char** argv) {
     std::size_t got;
     while ((got = std::fread(buf, sizeof(double), 4096, in)) > 0) v.insert(v.end(), buf, buf + got);
     std::fclose(in);
-    for (double& x : v) x = f(x);
+    if (array) quellmar::cr_log_array(v.data(), v.size());
+    else
+        for (double& x : v) x = f(x);
     std::FILE* out = std::fopen(argv[3], "wb");
     if (out == nullptr) return 1;
     const bool ok = std::fwrite(v.data(), sizeof(double), v.size(), out) == v.size();

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -466,14 +467,110 @@ double cr_log_accurate(double x) noexcept {
     return fix_round(result, 0, sure);
 }
 
-double cr_log(double x) noexcept {
-    if (!(x > 0.0) || x == kInf) {
-        if (std::isnan(x)) return x + x;
-        if (x == 0.0) return -kInf;
-        if (x < 0.0) return kNaN;
-        return kInf;
+namespace {
+
+// The first, cheapest step of the logarithm, written once for a single double
+// and for a pair of them (two lanes of one vector register, see
+// cr_log_array): the same operations in the same order, so both give the
+// same bits.  For a positive normal finite x it returns (hi, lo) with
+//   |hi + lo - ln x| < 2^-68   (absolute),
+// |lo| small; the caller's rounding test decides whether that is enough.
+//
+// x = 2^e m, m in [1, 2), row i of the table from the top 9 bits of m.  With
+// m_hi = m cut to 20 significant bits and m_lo = m - m_hi (< 2^-19):
+//   p1 = m_hi c - 1 is exact (a 32-bit product, Sterbenz), a multiple of
+//        2^-31 with |p1| < 2^-9;
+//   p2 = m_lo c is exact (33 bits times 12);
+//   z = p1 + p2 = m c - 1, |z| < 2^-9.
+// ln x = e' ln2_hi + t_hi + z + (t_lo + e' ln2_rest) + R(z),
+// R(z) = ln(1 + z) - z = -z^2/2 + z^3 (1/3 - z/4 + z^2/5 - z^3/6 + z^4/7) + O(z^8/8),
+// where e' = e, or e + 1 from kLogSplit on (the table then holds -ln 2c).
+// e' ln2_hi + t_hi is a multiple of 2^-42 below 2^10 and p1 one of 2^-31,
+// so B = e' ln2_hi + t_hi + p1 is exact; (S, s) = B + p2 exactly.  The rest
+// is plain double arithmetic on terms below 2^-18.9; its errors: z rounded
+// 2^-71 (through R'), z^2 2^-72, the polynomial 2^-78, three sums 2^-72 each,
+// truncation 2^-75, tables and e' ln2_rest 2^-85: below 1.6 * 2^-70.  The
+// rounding test's own sums add 2^-72: 2^-68 covers it all.
+constexpr double kLogFastErr = 0x1p-68;
+constexpr double kLogSplitM = 1.0 + kLogSplit / 512.0;  // m from which e' = e + 1
+
+template <class D>
+struct Lanes;
+
+template <>
+struct Lanes<double> {
+    using U = u64;
+    static U bits(double x) { return bits_of(x); }
+    static double from(U b) { return from_bits(b); }
+    // Without a branch: m >= t is a coin toss on most data.
+    static double at_or_above(double m, double t) { return from_bits(bits_of(1.0) & (0 - static_cast<U>(m >= t))); }
+    template <double LogRow::*F>
+    static double row(U i) {
+        return kLogTable[i].*F;
     }
-    if (x == 1.0) return 0.0;
+};
+
+#if defined(__GNUC__)
+// Two doubles in one register (SSE2 on x86-64, NEON on aarch64): every
+// operation acts on each lane as the scalar one would.
+typedef double Pair __attribute__((vector_size(16)));
+typedef u64 PairBits __attribute__((vector_size(16)));
+
+template <>
+struct Lanes<Pair> {
+    using U = PairBits;
+    static U bits(Pair x) { return std::bit_cast<U>(x); }
+    static Pair from(U b) { return std::bit_cast<Pair>(b); }
+    static Pair at_or_above(Pair m, double t) {
+        return std::bit_cast<Pair>(std::bit_cast<U>(m >= t) & bits_of(1.0));
+    }
+    template <double LogRow::*F>
+    static Pair row(U i) {
+        return Pair{kLogTable[i[0]].*F, kLogTable[i[1]].*F};
+    }
+};
+#endif
+
+template <class D>
+struct LogFast {
+    D hi;
+    D lo;
+};
+
+template <class D>
+inline LogFast<D> log_fast(D x) {
+    using L = Lanes<D>;
+    using U = typename L::U;
+    constexpr u64 kOne = u64{1023} << 52;
+    const U b = L::bits(x);
+    const U mant = b & ((u64{1} << 52) - 1);
+    const D m = L::from(mant | kOne);
+    const D m_hi = L::from((mant & ~((u64{1} << 33) - 1)) | kOne);
+    const D m_lo = m - m_hi;
+    const U i = mant >> 43;
+    const D c = L::template row<&LogRow::c>(i);
+    const D t_hi = L::template row<&LogRow::t_hi>(i);
+    const D t_lo = L::template row<&LogRow::t_lo>(i);
+    // e' as a double: the biased exponent in the low bits of 2^52.
+    const D e = (L::from((b >> 52) | (u64{0x433} << 52)) - (0x1p52 + 1023.0)) + L::at_or_above(m, kLogSplitM);
+    const D p1 = m_hi * c - 1.0;
+    const D p2 = m_lo * c;
+    const D big = (e * kLn2Hi + t_hi) + p1;
+    // two_sum(big, p2)
+    const D sum = big + p2;
+    const D bb = sum - big;
+    const D s = (big - (sum - bb)) + (p2 - bb);
+    const D z = p1 + p2;
+    const D z2 = z * z;
+    const D poly = (z2 * z) * ((0x1.5555555555555p-2 + z * -0.25) +
+                               z2 * ((0.2 + z * -0x1.5555555555555p-3) + z2 * 0x1.2492492492492p-3));
+    const D rest = (t_lo + e * kLn2Rest) + (poly - 0.5 * z2);
+    return {sum, s + rest};
+}
+
+// The logarithm of x > 0 finite (x != 1) past the first step: the
+// double-double path of log_core with its own test, then the accurate path.
+double log_second(double x) {
     const LogArg arg = log_arg(x);
     const DD r = log_core(arg.ep, arg.mant);
     // Error bound: relative to |z| the polynomial's roundings (z^3 P with
@@ -484,6 +581,43 @@ double cr_log(double x) noexcept {
     double y;
     if (round_test(r, std::fabs(r.h) * 0x1p-68, y)) return y;
     return cr_log_accurate(x);
+}
+
+}  // namespace
+
+double cr_log(double x) noexcept {
+    if (!(x >= 0x1p-1022) || x == kInf) {  // not a positive normal finite double
+        if (std::isnan(x)) return x + x;
+        if (x == 0.0) return -kInf;
+        if (x < 0.0) return kNaN;
+        if (x == kInf) return kInf;
+        return log_second(x);  // subnormal
+    }
+    const LogFast<double> f = log_fast(x);
+    const double up = f.hi + (f.lo + kLogFastErr);
+    if (up == f.hi + (f.lo - kLogFastErr)) return up;
+    if (x == 1.0) return 0.0;
+    return log_second(x);
+}
+
+void cr_log_array(double* values, std::size_t n) noexcept {
+    std::size_t i = 0;
+#if defined(__GNUC__)
+    for (; i + 2 <= n; i += 2) {
+        const Pair x{values[i], values[i + 1]};
+        if (x[0] >= 0x1p-1022 && x[0] < kInf && x[1] >= 0x1p-1022 && x[1] < kInf) {
+            const LogFast<Pair> f = log_fast(x);
+            const Pair up = f.hi + (f.lo + kLogFastErr);
+            const Pair down = f.hi + (f.lo - kLogFastErr);
+            values[i] = up[0] == down[0] ? up[0] : cr_log(x[0]);
+            values[i + 1] = up[1] == down[1] ? up[1] : cr_log(x[1]);
+        } else {
+            values[i] = cr_log(x[0]);
+            values[i + 1] = cr_log(x[1]);
+        }
+    }
+#endif
+    for (; i < n; ++i) values[i] = cr_log(values[i]);
 }
 
 // --- x^1.5 -----------------------------------------------------------------------

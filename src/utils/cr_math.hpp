@@ -14,11 +14,17 @@
 // cr_pow15(negative) = NaN, cr_pow15(+inf) = +inf.
 #pragma once
 
+#include <cstddef>
+
 namespace quellmar {
 
 double cr_exp(double x) noexcept;
 double cr_log(double x) noexcept;
 double cr_pow15(double x) noexcept;  // x^1.5
+
+// values[i] = cr_log(values[i]) for every i, two at a time where the
+// machine has two-lane vector registers (the same operations, the same bits).
+void cr_log_array(double* values, std::size_t n) noexcept;
 
 // The slow paths on their own, for the verification of tools/verify_math.py:
 // every argument through the path that otherwise only the hard cases take.
