@@ -19,6 +19,12 @@ next to 1 and the boundaries, and the published hardest-to-round arguments:
   * log(1.0110001010101000100001100001001101100010100110110110b x 2^678), whose
     53 leading bits are followed by 65 zeros: the same paper's worst case for
     log over all doubles (as quoted in https://www.johndcook.com/blog/2019/11/16/the-hardest-logarithm/);
+  * log(110101100.01010000101101000000100111001000101011101110b) =
+    log(0x1.ac50b409c8aeep+8), whose 53 leading bits are followed by 61 ones:
+    J.-M. Muller, "Introduction to the Table Maker's Dilemma",
+    http://perso.ens-lyon.fr/jean-michel.muller/Intro-to-TMD.htm (a worst
+    case for the directed roundings; to nearest it checks the rounding test
+    next to a double rather than a midpoint);
   * exp(x) for x = (2j+1) 2^-53 and x = -(2j+1) 2^-54, j < 2^12: 1 + x is a
     midpoint and exp(x) lies within x^2 / 2 of it (up to 2^-80 ulp);
   * x^1.5 at exact midpoints (x = z^2 for 18-bit odd z, z^3 of 54 bits) and
@@ -40,7 +46,8 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 EXP_HARD = [float.fromhex("0x1.9e9cbbfd6080bp-31")]
-LOG_HARD = [int("10110001010101000100001100001001101100010100110110110", 2) * 2.0 ** (678 - 52)]
+LOG_HARD = [int("10110001010101000100001100001001101100010100110110110", 2) * 2.0 ** (678 - 52),
+            int("11010110001010000101101000000100111001000101011101110", 2) * 2.0 ** -44]
 
 
 def build(workdir):
