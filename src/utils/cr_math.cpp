@@ -9,8 +9,11 @@
 // Design.  Each function has a fast path in double-double arithmetic with a
 // bound on its error, and a rounding test: when the interval [value - bound,
 // value + bound] rounds to one double, that double is the correctly rounded
-// result.  Otherwise (about one argument in 2^14 for the logarithm, far fewer
-// for the others) an accurate path decides:
+// result.  The logarithm first tries a cheaper step still (log_fast: exact
+// reduction, the rest in plain doubles, an absolute bound of 2^-68), which
+// decides all but about one argument in 2^15 where the logarithm is 1 or more.
+// Otherwise (about one argument in 2^14 for the logarithm's double-double
+// step, far fewer for the others) an accurate path decides:
 //   - exp and log: fixed-point arithmetic on 224-bit integers (7 limbs of 32
 //     bits, 192 fraction bits), good to about 2^-180, far below the 2^-118
 //     relative distance from a rounding boundary of the hardest double
