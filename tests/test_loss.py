@@ -114,7 +114,7 @@ def test_result_record():
         ((hourly([1.0]), 0, 1, 0, 3600), TypeError,
          "argument 'time_to_dry': 'int' object is not an instance of 'timedelta'"),
         ((hourly([1.0]), 0, 1, 0, timedelta(seconds=-1)), ValueError,
-         "a negative timedelta cannot be converted to a duration"),
+         "`time_to_dry` is negative: a negative timedelta cannot be converted to a duration"),
     ],
 )
 def test_argument_failures(args, exc, message):

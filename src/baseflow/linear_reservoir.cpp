@@ -9,7 +9,7 @@ namespace quellmar {
 
 Expected<LinearReservoir> make_linear_reservoir(const Timedelta& k_duration, double gw_fraction, double initial_q,
                                                 std::uint64_t num_reservoir) {
-    auto k = to_duration(k_duration);
+    auto k = to_duration(k_duration, "k_duration");
     if (!k) return std::move(k).error();
     const std::int32_t seconds = truncate_to_i32_seconds(k.value());
     if (seconds < 1) return value_error("k_duration must be > 0");

@@ -42,7 +42,7 @@ IncrementalTimeSeries rainfall_series(std::size_t n, std::int32_t time_step) {
 Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries& rainfall, double initial_deficit,
                                                      double max_deficit, double constant_loss_per_hr,
                                                      const Timedelta& time_to_dry) {
-    auto drying = to_duration(time_to_dry);
+    auto drying = to_duration(time_to_dry, "time_to_dry");
     if (!drying) return std::move(drying).error();
     const double drying_seconds = drying.value().as_seconds();
 

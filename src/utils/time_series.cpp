@@ -120,7 +120,7 @@ Status validate_kind(const std::string& kind) {
 }
 
 Expected<std::int32_t> series_time_step(const Timedelta& td) {
-    auto d = to_duration(td);
+    auto d = to_duration(td, "time_step");
     if (!d) return std::move(d).error();
     const std::int32_t step = truncate_to_i32_seconds(d.value());
     if (step < 1) return value_error("time_step must be > 0");
