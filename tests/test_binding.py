@@ -379,3 +379,28 @@ class TestPanicException:
             except Exception:  # must not catch it
                 pytest.fail("PanicException was caught as an Exception")
         assert type(info.value).__name__ == "PanicException"
+
+
+@pytest.mark.parametrize("length", [2**62, 2**70])
+def test_sized_sequence_too_large_to_hold_fails_early(length):
+    """A length that could never be held is believed once 2**20 values have
+    been read and more keep coming; a sequence that only claims it is read."""
+    reads = []
+
+    class Claims:
+        def __init__(self, real):
+            self.real = real
+
+        def __len__(self):
+            return length
+
+        def __getitem__(self, i):
+            if i >= self.real:
+                raise IndexError(i)
+            reads.append(i)
+            return 1.0
+
+    with pytest.raises(MemoryError):
+        quellmar.utils.ContinuousTimeSeries(Claims(2**62), HOUR, "discharge")
+    assert len(reads) == 2**20 + 1
+    assert quellmar.utils.ContinuousTimeSeries(Claims(3), HOUR, "discharge").data == [1.0, 1.0, 1.0]
