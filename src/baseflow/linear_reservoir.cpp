@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "format.hpp"
+#include "interrupt.hpp"
 #include "units.hpp"
 
 namespace quellmar {
@@ -78,8 +79,13 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
     // and the total still adds the layers in visiting order.
     const double* rain = rainfall.data.data();
     double* total = result.total.data.data();
+    // The stages advanced per time step, for the interrupt poll.
+    std::uint64_t stages = 0;
+    for (const Chain& chain : chains) stages = stages + chain.stages + 1;
     auto run = [&](auto per_hour) {
+        InterruptPoll poll;
         for (std::size_t i = 0; i < n; ++i) {
+            poll.count(stages);
             const double r = rain[i];
             double sum = 0.0;
             for (Chain& chain : chains) {

@@ -6,6 +6,7 @@
 
 #include "compat_strings.hpp"
 #include "format.hpp"
+#include "interrupt.hpp"
 #include "platform.hpp"
 
 namespace quellmar {
@@ -341,12 +342,15 @@ Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inf
     Status s = routing.first_record(ts);
     if (!s) return std::move(s).error();
     // Then every inflow step: ts - 1 plain seconds and a recorded one, in
-    // blocks that end at a record point or before it.
+    // blocks that end at a record point or before it.  A long run can be
+    // stopped between blocks.
+    InterruptPoll poll;
     for (std::int64_t first = ts + 1; first <= last;) {
         const std::int64_t record_at = (first + ts - 1) / ts * ts;
         const std::int64_t end = std::min(record_at, first + static_cast<std::int64_t>(kBlockSeconds) - 1);
         s = routing.block(first, end, end == record_at);
         if (!s) return std::move(s).error();
+        poll.count(static_cast<std::uint64_t>(end - first + 1));
         first = end + 1;
     }
     return std::move(record).result(outlets, inflow.time_step);
