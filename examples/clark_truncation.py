@@ -9,8 +9,12 @@ routes it through the same linear reservoir (Muskingum routing with x = 0,
 which is what the transform uses) for long enough to drain it, and compares:
 the first n ordinates are those of `run_clark_uh`, bit for bit; the rest is
 the recession that the unit hydrograph leaves out.  It prints both and the
-runoff depth of each per inch of excess; with --figure PATH it draws them
-(needs matplotlib).
+runoff depth of each per inch of excess.
+
+What is kept depends on the storage coefficient R against tc far more than
+on the step: the script also prints the depth per inch of excess kept by
+`run_clark_uh` against R / tc for several tc / dt.  With --figure PATH it
+draws both (needs matplotlib).
 """
 
 import argparse
@@ -56,6 +60,41 @@ def depth(flow):
     return sum(flow) * STEP.total_seconds() / (AREA * 43_560.0 / 12.0)
 
 
+# The kept fraction against R / tc, one curve per tc / dt.
+RATIOS = [0.03125 * 2 ** (k / 4) for k in range(29)]  # R / tc from 1/32 to 4
+STEPS_PER_TC = [2, 4, 8, 24, 120]  # tc / dt
+TABLE_TC = timedelta(hours=2)  # the table of the guide: tc 2 h
+TABLE_R = [timedelta(minutes=15), timedelta(minutes=90)]
+TABLE_DT = [timedelta(minutes=60), timedelta(minutes=15), timedelta(minutes=1)]
+
+
+def kept_fraction(tc, storage_r, step):
+    """Runoff depth per inch of excess of the unit hydrograph that
+    `run_clark_uh` returns for one inch in one step of `step`."""
+    one_inch = quellmar.utils.IncrementalTimeSeries([1.0], step, "rainfall")
+    uh = quellmar.rainfall_transform.run_clark_uh(one_inch, AREA, tc, storage_r).data
+    return sum(uh) * step.total_seconds() / (AREA * 43_560.0 / 12.0)
+
+
+def kept_curves():
+    """{tc / dt: [kept fraction for each R / tc of RATIOS]}, with tc = 2 h."""
+    tc_s = TABLE_TC.total_seconds()
+    return {per_tc: [kept_fraction(TABLE_TC, timedelta(seconds=ratio * tc_s), timedelta(seconds=tc_s / per_tc))
+                     for ratio in RATIOS]
+            for per_tc in STEPS_PER_TC}
+
+
+def kept_table():
+    lines = [f"runoff per inch of excess kept by run_clark_uh, tc = {TABLE_TC.total_seconds() / 3600:g} h",
+             "",
+             f"{'storage_r':>9}  " + "  ".join(f"{'dt ' + str(int(dt.total_seconds() // 60)) + ' min':>10}"
+                                               for dt in TABLE_DT)]
+    for r in TABLE_R:
+        row = "  ".join(f"{kept_fraction(TABLE_TC, r, dt):>10.3f}" for dt in TABLE_DT)
+        lines.append(f"{str(int(r.total_seconds() // 60)) + ' min':>9}  {row}")
+    return "\n".join(lines)
+
+
 def report(kept, full):
     lines = [f"Clark unit hydrograph, tc = {TC.total_seconds() / 3600:g} h, "
              f"R = {STORAGE_R.total_seconds() / 3600:g} h, {AREA:g} acres, hourly steps",
@@ -76,7 +115,7 @@ def save_figure(kept, full, path):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    fig, ax = plt.subplots(figsize=(8, 4.2))
+    fig, (ax, kept_ax) = plt.subplots(1, 2, figsize=(13, 4.6), gridspec_kw={"width_ratios": [1.15, 1]})
     hours = list(range(len(full)))
     ax.plot(hours, full, color="#9ecae1", marker="o", linestyle="--",
             label=f"linear reservoir drained ({depth(full):.2f} in per inch)")
@@ -90,7 +129,19 @@ def save_figure(kept, full, path):
     ax.set_title(f"Clark unit hydrograph, tc {TC.total_seconds() / 3600:g} h, R {STORAGE_R.total_seconds() / 3600:g} h, one square mile")
     ax.set_ylim(0, 1.3 * max(full))
     ax.grid(alpha=0.3)
-    ax.legend(loc="upper right")
+    ax.legend(loc="upper right", fontsize="small")
+
+    shades = ["#c6dbef", "#9ecae1", "#6baed6", "#3182bd", "#08519c"]
+    for (per_tc, fractions), shade in zip(kept_curves().items(), shades):
+        kept_ax.plot(RATIOS, fractions, color=shade, linewidth=2, label=f"tc / dt = {per_tc}")
+    kept_ax.set_xscale("log", base=2)
+    kept_ax.set_xticks([1 / 32, 1 / 8, 1 / 2, 2], ["1/32", "1/8", "1/2", "2"])
+    kept_ax.set_xlabel("storage_r / tc")
+    kept_ax.set_ylabel("runoff kept per inch of excess (in)")
+    kept_ax.set_title("What run_clark_uh keeps: set by R / tc, barely by the step")
+    kept_ax.set_ylim(0, 1)
+    kept_ax.grid(alpha=0.3, which="both")
+    kept_ax.legend(loc="lower left", fontsize="small")
     fig.tight_layout()
     fig.savefig(path, dpi=110)
     plt.close(fig)
@@ -102,6 +153,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     kept, full = compare()
     print(report(kept, full))
+    print()
+    print(kept_table())
     if args.figure:
         try:
             save_figure(kept, full, args.figure)

@@ -1,13 +1,15 @@
 #include "duration.hpp"
 
 #include <cmath>
+#include <string>
 
 namespace quellmar {
 
-const char* const kNegativeTimedeltaMessage = "a negative timedelta cannot be converted to a duration";
-
-Expected<Duration> to_duration(const Timedelta& td) {
-    if (td.days < 0) return value_error(kNegativeTimedeltaMessage);
+Expected<Duration> to_duration(const Timedelta& td, const char* argument) {
+    if (td.days < 0) {
+        return value_error(std::string("`") + argument +
+                           "` is negative: a negative timedelta cannot be converted to a duration");
+    }
     Duration d;
     d.secs = static_cast<std::int64_t>(td.days) * 86400 + td.seconds;
     d.nanos = static_cast<std::uint32_t>(td.microseconds) * 1000u;

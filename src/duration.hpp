@@ -24,10 +24,10 @@ struct Duration {
     double as_seconds() const { return static_cast<double>(nanos) / 1e9 + static_cast<double>(secs); }
 };
 
-extern const char* const kNegativeTimedeltaMessage;
-
-// Fails with ValueError for a timedelta whose days field is negative.
-Expected<Duration> to_duration(const Timedelta& td);
+// Fails with ValueError for a timedelta whose days field is negative, the
+// message naming the argument: "`tc` is negative: a negative timedelta
+// cannot be converted to a duration".
+Expected<Duration> to_duration(const Timedelta& td, const char* argument);
 
 // Whole seconds of a configuration spacing (series time step, layer time
 // constant): the seconds as a double, truncated toward zero into a signed

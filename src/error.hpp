@@ -102,8 +102,13 @@ inline auto& at(V& v, std::size_t i) {
 // touched.  The binding layer turns std::bad_alloc into MemoryError.
 std::size_t max_allocation_bytes() noexcept;
 
+// False when `count` elements of `elem_size` bytes could never be held.
+inline bool allocatable(std::size_t count, std::size_t elem_size) {
+    return elem_size == 0 || count <= max_allocation_bytes() / elem_size;
+}
+
 inline void check_allocation(std::size_t count, std::size_t elem_size) {
-    if (elem_size != 0 && count > max_allocation_bytes() / elem_size) throw std::bad_alloc();
+    if (!allocatable(count, elem_size)) throw std::bad_alloc();
 }
 
 // a + b for sizes; overflow is an allocation failure.

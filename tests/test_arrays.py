@@ -172,10 +172,13 @@ class TestBuffer:
         assert first is not second and first[:2] == [0.5, 2.0]
         first[0] = 5.0
         assert np.asarray(series)[0] == 0.5
-        # still not a sequence argument itself; its array or memoryview is
-        with pytest.raises(TypeError, match=f"^argument 'data': '{cls.__qualname__}' object is not an instance of"):
-            C(series, HOUR, "discharge")
-        assert C(np.asarray(series), HOUR, "discharge").data[:2] == [0.5, 2.0]
+        # not a sequence, but its buffer makes it a values argument, as its
+        # array or memoryview is, with the same values
+        bits = np.asarray(series).tobytes()
+        assert np.array(C(series, HOUR, "discharge").data).tobytes() == bits
+        kge = quellmar.metrics.calculate_kge
+        finite = C(series.data[:2], HOUR, "discharge")
+        assert kge(finite, finite) == kge(finite.data, finite.data)
 
     def test_memoryviews_as_arguments(self):
         sim = C([1.0, 2.0, 3.0], HOUR, "discharge")

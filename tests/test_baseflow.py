@@ -12,7 +12,7 @@ IS = quellmar.utils.IncrementalTimeSeries
 CS = quellmar.utils.ContinuousTimeSeries
 LR = quellmar.baseflow.LinearReservoir
 run = quellmar.baseflow.run_linear_reservoir
-NEG = "a negative timedelta cannot be converted to a duration"
+NEG = "`k_duration` is negative: a negative timedelta cannot be converted to a duration"
 
 
 def rain(data, step=3600):

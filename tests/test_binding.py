@@ -379,3 +379,73 @@ class TestPanicException:
             except Exception:  # must not catch it
                 pytest.fail("PanicException was caught as an Exception")
         assert type(info.value).__name__ == "PanicException"
+
+
+@pytest.mark.parametrize("length", [2**62, 2**70])
+def test_sized_sequence_too_large_to_hold_fails_early(length):
+    """A length that could never be held is believed once 2**20 values have
+    been read and more keep coming; a sequence that only claims it is read."""
+    reads = []
+
+    class Claims:
+        def __init__(self, real):
+            self.real = real
+
+        def __len__(self):
+            return length
+
+        def __getitem__(self, i):
+            if i >= self.real:
+                raise IndexError(i)
+            reads.append(i)
+            return 1.0
+
+    with pytest.raises(MemoryError):
+        quellmar.utils.ContinuousTimeSeries(Claims(2**62), HOUR, "discharge")
+    assert len(reads) == 2**20 + 1
+    assert quellmar.utils.ContinuousTimeSeries(Claims(3), HOUR, "discharge").data == [1.0, 1.0, 1.0]
+
+
+def _long_muskingum():
+    # 1.25e11 sweeps of eight segments: hours, unless interrupted
+    return quellmar.reach.run_muskingum_routing(C([1.0, 2.0, 3.0], HOUR, "discharge"), HOUR, 0.2, 10**12, 1.0)
+
+
+def _long_level_pool():
+    # ten years of hourly inflow: 3.2e8 simulated seconds, seconds of work
+    ru = quellmar.reservoir.reservoir_utils
+    return quellmar.reservoir.run_level_pool_routing(
+        C([10.0] * (24 * 365 * 10), HOUR, "discharge"), 50.0, ru.ElevationStorage([0, 100], [0, 1e15]),
+        {"c": ru.ConstantDischargeInfo(10.0)})
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="sends itself SIGINT with os.kill, a POSIX signal")
+@pytest.mark.parametrize("long_run", [_long_muskingum, _long_level_pool], ids=["muskingum", "level_pool"])
+def test_ctrl_c_stops_a_long_run(long_run):
+    """A real SIGINT (the C-level flag, as a terminal's Ctrl-C sets it) reaches
+    a run that works without the interpreter lock within a fraction of a
+    second as KeyboardInterrupt; the module works normally afterwards."""
+    import os
+    import signal
+    import threading
+    import time
+
+    sent = []
+
+    def interrupt():
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    timer = threading.Timer(0.3, interrupt)
+    try:
+        timer.start()
+        with pytest.raises(KeyboardInterrupt):
+            long_run()
+        arrived = time.monotonic()
+    finally:
+        timer.cancel()
+        signal.signal(signal.SIGINT, previous)
+    # about a millisecond on an idle machine; the bound leaves room for a busy one
+    assert arrived - sent[0] < 1.0
+    assert quellmar.reach.run_muskingum_routing(C([1.0, 2.0], HOUR, "discharge"), HOUR, 0.2, 3, 1.0).data[0] == 1.0

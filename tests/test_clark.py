@@ -193,8 +193,10 @@ def test_unallocatable_tc_raises_memory_error(tc):
 @pytest.mark.parametrize(
     "args, exc, message",
     [
-        ((rainfall([1.0]), 1.0, -HOUR, HOUR), ValueError, "negative timedelta"),
-        ((rainfall([1.0]), 1.0, HOUR, -HOUR), ValueError, "negative timedelta"),
+        ((rainfall([1.0]), 1.0, -HOUR, HOUR), ValueError,
+         "`tc` is negative: a negative timedelta cannot be converted to a duration"),
+        ((rainfall([1.0]), 1.0, HOUR, -HOUR), ValueError,
+         "`storage_r` is negative: a negative timedelta cannot be converted to a duration"),
         ((rainfall([1.0]), 1.0, 3600.0, HOUR), TypeError,
          "argument 'tc': 'float' object is not an instance of 'timedelta'"),
         ((rainfall([1.0]), 1.0, HOUR, 3600), TypeError,
@@ -221,6 +223,7 @@ def test_negative_tc_reported_before_negative_storage_r():
     with pytest.raises(ValueError) as negative_tc:
         clark(rainfall([1.0]), 1.0, timedelta(seconds=-1), HOUR)
     assert str(negative_both.value) == str(negative_tc.value)
+    assert str(negative_tc.value).startswith("`tc` ")
 
 
 def test_keywords_in_any_order():

@@ -156,6 +156,10 @@ def test_clark_truncation_example(tmp_path):
     assert len(kept) == 3 and full[:3] == kept
     assert full[-1] < 1e-2 * max(full)
     assert round(module.depth(kept), 3) == 0.566 and round(module.depth(full), 3) == 0.864
+    # What is kept: set by R / tc, barely by the step (the guide's table)
+    table = [[round(module.kept_fraction(module.TABLE_TC, r, dt), 3) for dt in module.TABLE_DT]
+             for r in module.TABLE_R]
+    assert table == [[0.667, 0.884, 0.917], [0.25, 0.435, 0.46]]
     args = ["--figure", str(tmp_path / "uh.png")] if importlib.util.find_spec("matplotlib") else []
     done = subprocess.run([sys.executable, str(path), *args], cwd=ROOT, capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr

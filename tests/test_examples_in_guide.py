@@ -13,16 +13,38 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 GUIDE = ROOT / "docs" / "guide.md"
 
 
-def test_pycon_blocks_give_their_pasted_output():
+# A block that says, in the paragraph just before it, that it "goes on from
+# the block above" runs in the session of that block; every other block runs
+# on its own, in a fresh session, as a reader pasting it alone would.
+CONTINUES = re.compile(r"goes\s+on\s+from\s+the\s+(?:\w+\s+)?(?:one|block)\s+above")
+
+
+def guide_sessions():
+    """The pycon blocks of the guide, grouped into sessions in reading order."""
     text = GUIDE.read_text()
-    blocks = re.findall(r"```pycon\n(.*?)\n```", text, flags=re.S)
-    assert len(blocks) > 10
-    # One session, in reading order, as a reader would type them.
-    test = doctest.DocTestParser().get_doctest("\n\n".join(blocks), {}, "guide.md", str(GUIDE), 0)
-    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-    runner.run(test)
-    result = runner.summarize(verbose=False)
-    assert result.failed == 0 and result.attempted > 50
+    sessions = []
+    for match in re.finditer(r"```pycon\n(.*?)\n```", text, flags=re.S):
+        before = text[: match.start()].rstrip().rpartition("\n\n")[2]
+        if sessions and CONTINUES.search(before):
+            sessions[-1].append(match.group(1))
+        else:
+            sessions.append([match.group(1)])
+    return sessions
+
+
+def test_pycon_blocks_give_their_pasted_output():
+    sessions = guide_sessions()
+    assert sum(len(s) for s in sessions) > 10
+    attempted = 0
+    for number, blocks in enumerate(sessions):
+        test = doctest.DocTestParser().get_doctest("\n\n".join(blocks), {}, f"guide.md session {number}",
+                                                   str(GUIDE), 0)
+        runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+        runner.run(test)
+        result = runner.summarize(verbose=False)
+        assert result.failed == 0, blocks[0][:200]
+        attempted += result.attempted
+    assert attempted > 50
 
 
 def test_storm_event_output_is_the_examples():

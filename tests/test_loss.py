@@ -45,11 +45,10 @@ def test_worked_example_with_one_hour_drying():
     [
         ([0.05, 0.3, 0.0, -0.2, 2.0, 0.01], 3600, 0.4, 1.2, 0.1, timedelta(hours=30)),
         ([0.05, 0.3, 0.7], 1800, 3.0, 1.0, 0.2, timedelta(hours=5)),  # initial above max: capped
-        ([0.2, NAN, 0.4, 0.1], 900, NAN, 0.8, 0.3, timedelta(0)),  # NaN deficit becomes max
+        ([0.2, -0.0, 0.4, 0.1], 900, NAN, 0.8, 0.3, timedelta(0)),  # NaN deficit becomes max
         ([0.2, 0.4], 3600, 0.3, NAN, 0.1, timedelta(hours=2)),
         ([0.2, 0.4], 3600, -0.3, 0.5, -0.1, timedelta(seconds=1, microseconds=500000)),
         ([0.0, 0.0, 0.0], 600, 0.0, 2.0, 0.05, timedelta(days=3)),
-        ([1.0, math.inf, 0.5], 3600, 0.2, 0.5, 0.1, timedelta(hours=1)),
     ],
 )
 def test_matches_step_by_step_model(data, step, initial, max_deficit, rate, drying):
@@ -61,10 +60,20 @@ def test_matches_step_by_step_model(data, step, initial, max_deficit, rate, dryi
 
 
 def test_small_rain_is_lost_entirely_and_dry_steps_lose_nothing():
-    res = run(hourly([0.1, 0.0, -0.5, NAN]), 0.5, 1.0, 0.125, timedelta(0))
+    res = run(hourly([0.1, 0.0, -0.5, -0.0]), 0.5, 1.0, 0.125, timedelta(0))
     assert res.excess.data == [0.0] * 4
     assert res.loss.data == [0.1, 0.0, 0.0, 0.0]
     assert res.deficit.data == [0.5] * 4
+
+
+@pytest.mark.parametrize("value, shown", [(NAN, "NaN"), (math.inf, "inf"), (-math.inf, "-inf")])
+def test_non_finite_rainfall_is_refused_not_read_as_dry(value, shown):
+    with pytest.raises(ValueError) as info:
+        run(hourly([0.1, -0.5, value, NAN]), 0.5, 1.0, 0.125, timedelta(0))
+    assert str(info.value) == f"`rainfall` value {shown} at index 2 is not finite."
+    # a negative drying time is reported first
+    with pytest.raises(ValueError, match="^`time_to_dry` is negative"):
+        run(hourly([value]), 0.5, 1.0, 0.125, timedelta(seconds=-1))
 
 
 def test_initial_deficit_above_max_is_capped_and_nan_deficit_recovers():
@@ -114,7 +123,7 @@ def test_result_record():
         ((hourly([1.0]), 0, 1, 0, 3600), TypeError,
          "argument 'time_to_dry': 'int' object is not an instance of 'timedelta'"),
         ((hourly([1.0]), 0, 1, 0, timedelta(seconds=-1)), ValueError,
-         "a negative timedelta cannot be converted to a duration"),
+         "`time_to_dry` is negative: a negative timedelta cannot be converted to a duration"),
     ],
 )
 def test_argument_failures(args, exc, message):

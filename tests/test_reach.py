@@ -200,7 +200,7 @@ def test_warning_as_error_stops_the_call():
 def test_warning_then_negative_k():
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        with pytest.raises(ValueError, match="negative timedelta"):
+        with pytest.raises(ValueError, match="^`k` is negative: a negative timedelta"):
             route(series(HYDROGRAPH), timedelta(seconds=-1), 0.7, 1, 10.0)
     assert len(caught) == 1
 

@@ -37,8 +37,14 @@ def flows(result):
         ([0, 0, 0], 1, {"c": ru.ConstantDischargeInfo(60)}, [100, 40], [1, 0.4], [60, 60]),
         ([0, 0, 0], 1, {"c": ru.ConstantDischargeInfo(150)}, [100, 0], [1, 0], [150, 150]),
         ([7], 3600, {"c": ru.ConstantDischargeInfo(150)}, [100], [1], []),
-        ([math.nan, 0, 0], 1, {}, [100, 0], [1, 0], [0, 0]),
-        ([0, 0, 0], 1, {"c": ru.ConstantDischargeInfo(math.nan)}, [100, 0], [1, 0], [math.nan, math.nan]),
+        # a withdrawal larger than the storage: floored at 0
+        ([0, -500, -500], 1, {}, [100, 0], [1, 0], [0, 0]),
+        # a NaN or infinite discharge that never enters the balance: a closed gate, a NaN cap
+        ([0, 0, 0], 1, {"c": ru.ConstantDischargeInfo(math.nan, maximum_elevation=0.5)}, [100, 100], [1, 1], [0, 0]),
+        ([0, 0, 0], 1, {"c": ru.SpecifiedDischargeInfo(series([math.inf] * 3, 1), None, None, 60)},
+         [100, 40], [1, 0.4], [60, 60]),
+        ([0, 0, 0], 1, {"c": ru.SpecifiedDischargeInfo(series([60] * 3, 1), None, None, math.nan)},
+         [100, 40], [1, 0.4], [60, 60]),
     ],
 )
 def test_worked_examples(inflow, step, outlets, storage, elevation, total):
@@ -114,6 +120,30 @@ def test_failures_before_routing(inflow, initial, curve, exc, message):
         with pytest.raises(exc) as info:
             run(*args)
         assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "inflow, outlets, message",
+    [
+        ([0, 0, 0, 0, 0, math.nan, 0], {}, "`inflow` value NaN at index 5 is not finite."),
+        ([0, math.inf, -math.inf], {}, "`inflow` value inf at index 1 is not finite."),
+        # a one-value inflow is not routed, but a gap is a gap
+        ([math.nan], {}, "`inflow` value NaN at index 0 is not finite."),
+        # a release schedule with a gap at 4 s: the sample at 2 s is interpolated
+        # towards it (1 + 0 * (NaN - 1)), so it is NaN already
+        ([0, 0, 0, 0, 0], {"c": ru.ConstantDischargeInfo(1),
+                           "gap": ru.SpecifiedDischargeInfo(series([1, 1, math.nan, 1, 1], 2))},
+         "discharge NaN of outlet 'gap' at 2s is not finite."),
+        # the first record time is recorded, not balanced: refused all the same
+        ([0, 0, 0], {"c": ru.ConstantDischargeInfo(-math.inf)}, "discharge -inf of outlet 'c' at 2s is not finite."),
+    ],
+)
+def test_non_finite_inflow_or_discharge_ends_the_run(inflow, outlets, message):
+    with pytest.raises(ValueError) as info:
+        run(series(inflow, 2), 1, CURVE, outlets)
+    assert str(info.value) == message
+    with pytest.raises(ValueError, match="^`elevation` 11 is outside"):
+        run(series(inflow, 2), 11, CURVE, outlets)
 
 
 def test_outlet_failure_ends_the_run():

@@ -379,10 +379,11 @@ def test_stored_output(name):
 
 
 def test_kge_same_bits_from_every_sequence_kind():
-    """Lists, tuples, array.array and float64 numpy arrays (read in place)
-    give the stored result bit for bit."""
+    """Lists, tuples, array.array, float64 numpy arrays and series (read in
+    place) give the stored result bit for bit."""
     expected = STORED["kge/large"]
-    kinds = [list, tuple, lambda v: array.array("d", v), lambda v: memoryview(array.array("d", v))]
+    kinds = [list, tuple, lambda v: array.array("d", v), lambda v: memoryview(array.array("d", v)),
+             lambda v: CTS(v, timedelta(hours=1), "discharge"), lambda v: ITS(v, timedelta(hours=1), "rainfall")]
     try:
         import numpy
     except ImportError:

@@ -51,7 +51,7 @@ def test_time_step_below_one_second(cls, step):
 
 @BOTH
 def test_negative_time_step(cls):
-    with pytest.raises(ValueError, match="negative timedelta cannot be converted to a duration"):
+    with pytest.raises(ValueError, match="^`time_step` is negative: a negative timedelta cannot be converted to a duration$"):
         cls([1.0], dt.timedelta(seconds=-1), "volume")
 
 

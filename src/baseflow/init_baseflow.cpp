@@ -59,8 +59,11 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
     return call<RunLinearReservoir>(
         args, nargs, kwnames,
         [](double basin_area, const auto& rainfall, const NamedMap<LinearReservoir>& layers) -> PyObject* {
-            // Every layer is a pass over the rainfall.
-            const bool long_run = rainfall->data.size() * (layers.size() + 1) >= kLongRunValues;
+            // Every stage of every layer is a step per rainfall value.
+            double stages = 1.0;
+            for (const auto& layer : layers) stages = stages + static_cast<double>(layer.second.num_reservoir) + 1.0;
+            const bool long_run =
+                static_cast<double>(rainfall->data.size()) * stages >= static_cast<double>(kLongRunValues);
             BaseflowResult result = unwrap(maybe_without_gil(
                 long_run, [&] { return linear_reservoir_baseflow(basin_area, *rainfall, layers); }));
             // (total, flows), the flows dictionary keyed in the caller's layer order.

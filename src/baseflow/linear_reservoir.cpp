@@ -3,13 +3,14 @@
 #include <cmath>
 
 #include "format.hpp"
+#include "interrupt.hpp"
 #include "units.hpp"
 
 namespace quellmar {
 
 Expected<LinearReservoir> make_linear_reservoir(const Timedelta& k_duration, double gw_fraction, double initial_q,
                                                 std::uint64_t num_reservoir) {
-    auto k = to_duration(k_duration);
+    auto k = to_duration(k_duration, "k_duration");
     if (!k) return std::move(k).error();
     const std::int32_t seconds = truncate_to_i32_seconds(k.value());
     if (seconds < 1) return value_error("k_duration must be > 0");
@@ -78,8 +79,13 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
     // and the total still adds the layers in visiting order.
     const double* rain = rainfall.data.data();
     double* total = result.total.data.data();
+    // The stages advanced per time step, for the interrupt poll.
+    std::uint64_t stages = 0;
+    for (const Chain& chain : chains) stages = stages + chain.stages + 1;
     auto run = [&](auto per_hour) {
+        InterruptPoll poll;
         for (std::size_t i = 0; i < n; ++i) {
+            poll.count(stages);
             const double r = rain[i];
             double sum = 0.0;
             for (Chain& chain : chains) {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 
 #include "binding/from_python.hpp"
@@ -16,7 +17,12 @@ namespace quellmar::py {
 namespace {
 
 // The most a vector conversion reserves before reading: a length reported by
-// __len__ may lie, so iteration decides the final size beyond this.
+// __len__ may lie, so iteration decides the final size beyond this.  A
+// length whose values could never be held (`allocatable` says so, or it
+// exceeds Py_ssize_t) is believed once this many values have been read and
+// more keep coming: MemoryError then, instead of reading on up to the
+// machine's limit (range(10**10) would take gigabytes first).  A shorter
+// sequence that only claims such a length is read as before.
 constexpr Py_ssize_t kMaxUpfrontReserve = Py_ssize_t{1} << 20;
 
 // Every item converts as a double argument does (From<double>).
@@ -65,14 +71,15 @@ std::vector<double> vector_from_tuple(PyObject* tuple) {
 }  // namespace
 
 // numpy arrays, array.array and memoryview objects that expose a one-
-// dimensional buffer of native doubles.  Only these exact types are asked for
-// a buffer, so no Python-level __buffer__ ever runs.
+// dimensional buffer of native doubles; and any other object that exports
+// such a buffer but is no sequence (a quellmar series, a Python class with
+// __buffer__): those were refused before buffers were asked for, so no
+// sequence that was read by iteration is now read differently.
 bool get_double_buffer(PyObject* obj, Py_buffer& view, bool any_stride) {
     const char* tp_name = Py_TYPE(obj)->tp_name;
-    if (!PyMemoryView_Check(obj) && std::strcmp(tp_name, "numpy.ndarray") != 0 &&
-        std::strcmp(tp_name, "array.array") != 0) {
-        return false;
-    }
+    const bool known = PyMemoryView_Check(obj) || std::strcmp(tp_name, "numpy.ndarray") == 0 ||
+                       std::strcmp(tp_name, "array.array") == 0;
+    if (!known && (!PyObject_CheckBuffer(obj) || PySequence_Check(obj))) return false;
     const int layout = any_stride ? PyBUF_STRIDES : PyBUF_C_CONTIGUOUS;
     if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | layout) < 0) {
         PyErr_Clear();
@@ -142,16 +149,21 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* obj) {
     if (std::optional<std::vector<double>> copied = vector_from_buffer(obj)) return std::move(*copied);
     if (!PySequence_Check(obj)) raise_cast(obj, "Sequence");
     std::vector<double> out;
+    bool unholdable = false;
     Py_ssize_t len = PyObject_Size(obj);
     if (len < 0) {
+        // A length beyond Py_ssize_t (range(10**20)) could never be held.
+        unholdable = PyErr_ExceptionMatches(PyExc_OverflowError);
         PyErr_Clear();
     } else {
+        unholdable = !allocatable(static_cast<std::size_t>(len), sizeof(double));
         out.reserve(static_cast<std::size_t>(std::min(len, kMaxUpfrontReserve)));
     }
     Ref iterator = Ref::check(PyObject_GetIter(obj));
     for (;;) {
         Ref item = Ref::steal(next_item(iterator.get()));
         if (!item) break;
+        if (unholdable && out.size() == static_cast<std::size_t>(kMaxUpfrontReserve)) throw std::bad_alloc();
         out.push_back(From<double>::convert(item.get()));
     }
     return out;

@@ -37,17 +37,19 @@ struct From<std::vector<double>> {
 };
 
 // Holds `view` on a one-dimensional buffer of native doubles offered by a
-// numpy array, array.array or memoryview: C-contiguous, or with any stride
-// when `any_stride`; false (nothing held, no error set) for anything else:
-// a probe, not a failure.
+// numpy array, array.array or memoryview, or by an object that is no
+// sequence but exports one (a series): C-contiguous, or with any stride when
+// `any_stride`; false (nothing held, no error set) for anything else: a
+// probe, not a failure.
 bool get_double_buffer(PyObject* obj, Py_buffer& view, bool any_stride = false);
 
 // The values of a sequence argument, for a routine that only reads them.  A
 // one-dimensional, C-contiguous buffer of native doubles (a float64 numpy
-// array, an array.array of doubles, a memoryview of either) is read in place:
-// its buffer is held until the view is destroyed, so it can be neither resized
-// nor freed, and the values are exactly those a copy would hold.  Everything
-// else goes through the vector conversion, with its checks and messages.
+// array, an array.array of doubles, a memoryview of either, a series) is read
+// in place: its buffer is held until the view is destroyed, so it can be
+// neither resized nor freed, and the values are exactly those a copy would
+// hold.  Everything else goes through the vector conversion, with its checks
+// and messages.
 // Do not read a view while the interpreter lock is released.
 class DoubleView {
 public:

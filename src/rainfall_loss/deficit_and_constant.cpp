@@ -43,7 +43,7 @@ IncrementalTimeSeries rainfall_series(std::size_t n, std::int32_t time_step) {
 Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries& rainfall, double initial_deficit,
                                                      double max_deficit, double constant_loss_per_hr,
                                                      const Timedelta& time_to_dry) {
-    auto drying = to_duration(time_to_dry);
+    auto drying = to_duration(time_to_dry, "time_to_dry");
     if (!drying) return std::move(drying).error();
     const double drying_seconds = drying.value().as_seconds();
 
@@ -62,9 +62,14 @@ Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries
     double* deficit_out = out.deficit.data.data();
     const double* rain = rainfall.data.data();
 
+    // A gap in the rainfall would read as a dry step (NaN is not > 0), an
+    // infinite depth as a plausible one: both are refused once the loop has
+    // seen every value (collected beside it, not in a pass of its own).
+    std::uint64_t gaps = 0;
     double deficit = initial_deficit;
     for (std::size_t i = 0; i < n; ++i) {
         const double r = rain[i];
+        gaps |= non_finite_bit(r);
         // Drying runs on every step, wet or dry, before any loss; it also
         // caps an initial deficit above the maximum, and a NaN deficit
         // becomes max_deficit here.
@@ -80,6 +85,10 @@ Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries
         excess_out[i] = pick(wet, remaining - fill, 0.0);
         loss_out[i] = pick(wet, constant + fill, 0.0);
         deficit_out[i] = deficit;
+    }
+    if (gaps != 0) {
+        const std::size_t bad = first_non_finite(rainfall.data);
+        return non_finite_value("rainfall", rainfall.data[bad], bad);
     }
     return out;
 }

@@ -19,7 +19,9 @@ struct DeficitConstantResult {
 // tracking the soil moisture deficit.  Every step first recovers a share of
 // the gap to `max_deficit` (none when `time_to_dry` is zero), then takes the
 // constant loss, then fills the deficit.  No argument is range-checked; the
-// only failure is a negative `time_to_dry`.
+// failures are a negative `time_to_dry` and then a rainfall value that is NaN
+// or infinite (a gap would otherwise read as a dry step).  A negative depth
+// is a dry step: excess and loss 0.
 Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries& rainfall, double initial_deficit,
                                                      double max_deficit, double constant_loss_per_hr,
                                                      const Timedelta& time_to_dry);

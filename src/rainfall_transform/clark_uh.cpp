@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "interrupt.hpp"
 #include "platform.hpp"
 #include "reach_routing/muskingum.hpp"
 #include "utils/cr_math.hpp"
@@ -45,7 +46,9 @@ std::vector<double> clark_translation(std::uint64_t n, double tc_s, double dt, d
     reserve_exact(u, static_cast<std::size_t>(n));
     const double step_hours = dt / 3600.0;
     double cumulative = 0.0;
+    InterruptPoll poll;
     for (std::uint64_t i = 1; i <= n; ++i) {
+        poll.count(1);
         const double t = std::min((dt * static_cast<double>(i)) / tc_s, 1.0);
         double area;
         if (t < 0.5) {
@@ -85,10 +88,12 @@ ContinuousTimeSeries clark_uh(const IncrementalTimeSeries& rainfall, double basi
     std::vector<double> runoff = filled(length, 0.0);
     double* out = runoff.data();
     const double* rain = rainfall.data.data();
+    InterruptPoll poll;
     for (std::size_t b = 0; b < m; ++b) {
         const double r = rain[b];
         if (r == 0.0) continue;
         accumulate_scaled(out + b, uh.data(), n, r);
+        poll.count(n);
     }
     return discharge_series(std::move(runoff), rainfall.time_step);
 }

@@ -21,8 +21,8 @@ PyObject* run_clark_uh(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     return call<RunClarkUh>(
         args, nargs, kwnames,
         [](const auto& rainfall, double basin_area, const Timedelta& tc, const Timedelta& storage_r) -> PyObject* {
-            const Duration tc_duration = unwrap(to_duration(tc));
-            const Duration r_duration = unwrap(to_duration(storage_r));
+            const Duration tc_duration = unwrap(to_duration(tc, "tc"));
+            const Duration r_duration = unwrap(to_duration(storage_r, "storage_r"));
             // Work grows with the number of ordinates times the rainfall values.
             const double ordinates = tc_duration.as_seconds() / static_cast<double>(rainfall->time_step);
             const bool long_run = static_cast<double>(rainfall->data.size()) * (ordinates + 1.0) >=

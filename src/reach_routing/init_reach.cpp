@@ -26,7 +26,7 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
         [](const auto& inflow, const Timedelta& k, double x, std::int64_t sub_reaches,
            double initial_outflow) -> PyObject* {
             if (muskingum_x_outside_range(x)) warn(kMuskingumRangeWarning);
-            const Duration k_duration = unwrap(to_duration(k));
+            const Duration k_duration = unwrap(to_duration(k, "k"));
             // The routing works on its own copy of the inflow: long runs let
             // other threads run meanwhile.
             const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "interrupt.hpp"
+
 namespace quellmar {
 namespace {
 
@@ -27,38 +29,47 @@ Coefficients coefficients(double dt, double k, double x) {
 // a pass of one segment computes it: C2 * O[i-1] + (C1 * I[i-1] + C0 * I[i]).
 // `first` is every segment's first outflow, and so (from the second segment
 // on) every segment's first inflow; values[0] is the first segment's.
+// The time steps are taken in stretches, with a poll (interrupt.hpp) after
+// each.
+constexpr std::size_t kStretch = std::size_t{1} << 14;
+
 template <int G>
-void route_segments(double* values, std::size_t n, double first, const Coefficients& c) {
+void route_segments(double* values, std::size_t n, double first, const Coefficients& c, InterruptPoll& poll) {
     double previous_in[G];
     double out[G];
     previous_in[0] = values[0];
     for (int s = 1; s < G; ++s) previous_in[s] = first;
     for (int s = 0; s < G; ++s) out[s] = first;
-    for (std::size_t i = 1; i < n; ++i) {
-        double v = values[i];
-        for (int s = 0; s < G; ++s) {
-            const double carried = c.c1 * previous_in[s] + c.c0 * v;
-            out[s] = c.c2 * out[s] + carried;
-            previous_in[s] = v;
-            v = out[s];
+    for (std::size_t i = 1; i < n;) {
+        const std::size_t end = std::min(n, i + kStretch);
+        poll.count((end - i) * static_cast<std::size_t>(G));
+        for (; i < end; ++i) {
+            double v = values[i];
+            for (int s = 0; s < G; ++s) {
+                const double carried = c.c1 * previous_in[s] + c.c0 * v;
+                out[s] = c.c2 * out[s] + carried;
+                previous_in[s] = v;
+                v = out[s];
+            }
+            values[i] = v;
         }
-        values[i] = v;
     }
     values[0] = first;
 }
 
 constexpr std::size_t kSegmentsPerSweep = 8;
 
-void route_sweep(double* values, std::size_t n, double first, const Coefficients& c, std::size_t segments) {
+void route_sweep(double* values, std::size_t n, double first, const Coefficients& c, std::size_t segments,
+                 InterruptPoll& poll) {
     switch (segments) {
-        case 1: route_segments<1>(values, n, first, c); break;
-        case 2: route_segments<2>(values, n, first, c); break;
-        case 3: route_segments<3>(values, n, first, c); break;
-        case 4: route_segments<4>(values, n, first, c); break;
-        case 5: route_segments<5>(values, n, first, c); break;
-        case 6: route_segments<6>(values, n, first, c); break;
-        case 7: route_segments<7>(values, n, first, c); break;
-        default: route_segments<8>(values, n, first, c); break;
+        case 1: route_segments<1>(values, n, first, c, poll); break;
+        case 2: route_segments<2>(values, n, first, c, poll); break;
+        case 3: route_segments<3>(values, n, first, c, poll); break;
+        case 4: route_segments<4>(values, n, first, c, poll); break;
+        case 5: route_segments<5>(values, n, first, c, poll); break;
+        case 6: route_segments<6>(values, n, first, c, poll); break;
+        case 7: route_segments<7>(values, n, first, c, poll); break;
+        default: route_segments<8>(values, n, first, c, poll); break;
     }
 }
 
@@ -76,9 +87,11 @@ void route_in_place(std::vector<double>& values, std::optional<double> initial_o
     double* data = values.data();
     // The first sweep takes the inflow's own first value as its first
     // inflow; later sweeps start from `first`, which their input holds.
+    // Many sub-reaches over a short inflow poll once per many sweeps.
+    InterruptPoll poll;
     while (segments > 0) {
         const std::size_t now = static_cast<std::size_t>(std::min<std::uint64_t>(segments, kSegmentsPerSweep));
-        route_sweep(data, n, first, c, now);
+        route_sweep(data, n, first, c, now, poll);
         segments -= now;
     }
 }

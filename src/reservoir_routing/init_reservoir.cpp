@@ -51,8 +51,9 @@ constexpr auto kRunLevelPoolRoutingDoc = RunLevelPoolRouting::doc(
     "from outlet name to outlet object) are evaluated at the elevation reached at\n"
     "the start of each step. Output series are recorded at the inflow's own time\n"
     "step.\n\n"
-    "Raises ValueError when an outlet's discharge calculation fails or when the\n"
-    "initial elevation lies outside the range of the elevation-storage curve.");
+    "Raises ValueError when an outlet's discharge calculation fails, when the\n"
+    "initial elevation lies outside the range of the elevation-storage curve, or\n"
+    "when an inflow value or an outlet's discharge is NaN or infinite.");
 
 PyMethodDef run_level_pool_def =
     fastcall_def<RunLevelPoolRouting, run_level_pool>(kRunLevelPoolRoutingDoc.c_str());

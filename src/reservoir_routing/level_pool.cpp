@@ -1,9 +1,12 @@
 #include "reservoir_routing/level_pool.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "compat_strings.hpp"
+#include "format.hpp"
+#include "interrupt.hpp"
 #include "platform.hpp"
 
 namespace quellmar {
@@ -36,6 +39,14 @@ inline double mass_balance(double storage, double inflow_volume, double outflow)
     const double c = outflow * kStepSeconds;
     const double s = b - c;
     return s > 0.0 ? s : 0.0;
+}
+
+// A discharge that would enter the mass balance as NaN or an infinity (a
+// gap in a release schedule, a NaN on a rating curve): the storage would
+// turn NaN and be floored to 0, a full reservoir emptied without a word.
+Error non_finite_discharge(const std::string& outlet, double q, std::int64_t t) {
+    return value_error("discharge " + format_double(q) + " of outlet '" + outlet + "' at " + format_int(t) +
+                       "s is not finite.");
 }
 
 // --- the state ---------------------------------------------------------------------
@@ -95,7 +106,7 @@ public:
         reserve_exact(outlets_, outlets.size());
         reserve_exact(each_, outlets.size());
         for (const auto& outlet : outlets) {
-            outlets_.push_back(Outlet{make_evaluator(outlet.second), {}});
+            outlets_.push_back(Outlet{make_evaluator(outlet.second), {}, &outlet.first});
             if (std::holds_alternative<SpecifiedDischargeInfo::Evaluator>(outlets_.back().rule)) {
                 reserve_exact(outlets_.back().releases, kBlockSeconds);
             }
@@ -115,7 +126,8 @@ public:
     }
 
     // The total outflow at `elevation` in second i of the prepared block;
-    // false when an outlet needs the general path.
+    // false when an outlet needs the general path, or when the total is not
+    // finite (the general path names the outlet).
     bool try_total(double elevation, std::size_t i, double& total) const {
         const double d = static_cast<double>(first_ + static_cast<std::int64_t>(i));
         double sum = 0.0;
@@ -125,19 +137,21 @@ public:
             if (!s.ok) return false;
             sum = sum + s.q;
         }
+        if (!std::isfinite(sum)) return false;
         total = sum;
         return true;
     }
 
     // The total outflow at `elevation` in second t, each outlet answering in
-    // full; the first error ends it.  Each outlet's discharge is kept for
-    // discharges().
+    // full; the first error, or the first discharge that is not finite, ends
+    // it.  Each outlet's discharge is kept for discharges().
     Expected<double> total(double elevation, std::int64_t t) {
         const AnswerSecond answer{elevation, static_cast<double>(t)};
         double sum = 0.0;
         for (std::size_t k = 0; k < outlets_.size(); ++k) {
             Expected<double> q = std::visit(answer, outlets_[k].rule);
             if (!q) return q;
+            if (!std::isfinite(q.value())) return non_finite_discharge(*outlets_[k].name, q.value(), t);
             each_[k] = q.value();
             sum = sum + q.value();
         }
@@ -150,6 +164,7 @@ private:
     struct Outlet {
         DischargeEvaluator rule;
         std::vector<double> releases;  // a specified outlet's, of the prepared block
+        const std::string* name;       // the outlet's key in the caller's map
     };
     std::vector<Outlet> outlets_;
     std::vector<double> each_;
@@ -307,6 +322,10 @@ Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inf
     Expected<double> initial_storage = elevation_storage.get_storage(initial_elevation);
     if (!initial_storage) return std::move(initial_storage).error();
     const PoolState initial{initial_storage.value(), initial_elevation};
+    // A gap in the inflow (NaN) or an infinite value would turn the storage
+    // NaN, which the balance floors to 0: refused before any routing.
+    const std::size_t bad = first_non_finite(inflow.data);
+    if (bad != inflow.data.size()) return non_finite_value("inflow", inflow.data[bad], bad);
     const std::int64_t ts = inflow.time_step;
     if (ts < 1) panic("time_step must be > 0");
     const std::size_t n = inflow.data.size();
@@ -323,12 +342,15 @@ Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inf
     Status s = routing.first_record(ts);
     if (!s) return std::move(s).error();
     // Then every inflow step: ts - 1 plain seconds and a recorded one, in
-    // blocks that end at a record point or before it.
+    // blocks that end at a record point or before it.  A long run can be
+    // stopped between blocks.
+    InterruptPoll poll;
     for (std::int64_t first = ts + 1; first <= last;) {
         const std::int64_t record_at = (first + ts - 1) / ts * ts;
         const std::int64_t end = std::min(record_at, first + static_cast<std::int64_t>(kBlockSeconds) - 1);
         s = routing.block(first, end, end == record_at);
         if (!s) return std::move(s).error();
+        poll.count(static_cast<std::uint64_t>(end - first + 1));
         first = end + 1;
     }
     return std::move(record).result(outlets, inflow.time_step);

@@ -22,7 +22,10 @@ struct LevelPoolResult {
 // step to the end of the inflow, recording at every multiple of the inflow's
 // time step.  Outlets are visited in the order of `outlets`.  With n inflow
 // values every series holds n - 1 values (n >= 2); a one-value inflow gives
-// the initial state alone; an empty inflow is an internal failure.
+// the initial state alone; an empty inflow is an internal failure.  An
+// inflow value or an outlet discharge entering the balance that is NaN or
+// infinite fails with ValueError naming the inflow's index or the outlet
+// and the second; a negative inflow is a withdrawal, floored at storage 0.
 Expected<LevelPoolResult> run_level_pool_routing(const ContinuousTimeSeries& inflow, double initial_elevation,
                                                  const ElevationStorage& elevation_storage,
                                                  const NamedMap<DischargeInfo>& outlets);

@@ -113,8 +113,22 @@ Status validate_kind(const std::string& kind) {
                        kind + "'");
 }
 
+std::size_t first_non_finite(const std::vector<double>& values) {
+    std::uint64_t any = 0;
+    for (const double v : values) any |= non_finite_bit(v);
+    if (any == 0) return values.size();
+    std::size_t i = 0;
+    while (std::isfinite(values[i])) ++i;
+    return i;
+}
+
+Error non_finite_value(const char* argument, double value, std::size_t index) {
+    return value_error(std::string("`") + argument + "` value " + format_double(value) + " at index " +
+                       format_int(static_cast<std::int64_t>(index)) + " is not finite.");
+}
+
 Expected<std::int32_t> series_time_step(const Timedelta& td) {
-    auto d = to_duration(td);
+    auto d = to_duration(td, "time_step");
     if (!d) return std::move(d).error();
     const std::int32_t step = truncate_to_i32_seconds(d.value());
     if (step < 1) return value_error("time_step must be > 0");

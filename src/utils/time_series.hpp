@@ -1,6 +1,7 @@
 // Uniformly spaced time series.  Plain C++.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -71,6 +72,24 @@ Status validate_kind(const std::string& kind);
 // The time step of a series built from Python, from its timedelta:
 // whole seconds (truncated, saturating), at least 1.
 Expected<std::int32_t> series_time_step(const Timedelta& td);
+
+// 1 when `v` is NaN or infinite (its exponent bits all ones), else 0:
+// branch-free, for a loop that collects the answer of every value with |=.
+inline std::uint64_t non_finite_bit(double v) {
+    constexpr std::uint64_t kExponent = 0x7ff0000000000000u;
+    return static_cast<std::uint64_t>((std::bit_cast<std::uint64_t>(v) & kExponent) == kExponent);
+}
+
+// The index of the first NaN or infinite value, or the length when every
+// value is finite.  One branch-free pass (it vectorises), then a search only
+// when some value is not finite.
+std::size_t first_non_finite(const std::vector<double>& values);
+
+// The ValueError for a value of a series argument that is not finite, for
+// example "`inflow` value NaN at index 5 is not finite.".  Routines whose
+// arithmetic would turn a gap (NaN, how pandas marks a missing value) into
+// a plausible number refuse it with this message.
+Error non_finite_value(const char* argument, double value, std::size_t index);
 
 // The discharge series of a routine's result: `data` at `time_step`, kind
 // "discharge" (built directly, without the constructor's checks).

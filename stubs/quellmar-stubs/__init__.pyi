@@ -8,6 +8,8 @@
 # here under its public name, so only the attribute form type-checks.
 from typing import Literal, Protocol, SupportsFloat, SupportsIndex, TypeAlias, type_check_only
 
+from typing_extensions import Buffer
+
 from quellmar import _baseflow as baseflow
 from quellmar import _metrics as metrics
 from quellmar import _rainfall_loss as rainfall_loss
@@ -33,11 +35,15 @@ __all__ = [
 _Float: TypeAlias = SupportsFloat | SupportsIndex
 
 # A series argument: any sequence of numbers (list, tuple, range, bytes,
-# array.array, memoryview, a one-dimensional numpy array), but not a str.
+# array.array, memoryview, a one-dimensional numpy array), but not a str; or
+# any object exporting a one-dimensional buffer of float64 values, a series
+# included (a buffer of another format is refused at run time).
 @type_check_only
-class _FloatSequence(Protocol):
+class _FloatSequenceOnly(Protocol):
     def __len__(self) -> int: ...
     def __getitem__(self, index: int, /) -> _Float: ...
+
+_FloatSequence: TypeAlias = _FloatSequenceOnly | Buffer
 
 # The quantities a time series may hold.
 _Kind: TypeAlias = Literal["discharge", "rainfall", "elevation", "volume"]

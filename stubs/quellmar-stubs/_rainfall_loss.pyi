@@ -52,5 +52,6 @@ def run_deficit_and_constant(
         A DeficitConstantResult with `excess`, `loss` and `deficit` series.
 
     Raises:
-        ValueError: ``time_to_dry`` is negative.
+        ValueError: ``time_to_dry`` is negative, or a ``rainfall`` value is NaN
+            or infinite (a gap is not read as a dry step; a negative depth is).
     """

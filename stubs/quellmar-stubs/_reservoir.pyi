@@ -46,7 +46,8 @@ def run_level_pool_routing(
 
     Raises ValueError when an outlet's discharge calculation fails, when the
     initial elevation lies outside the range of the elevation-storage curve or
-    when the storage leaves it; PanicException for an empty inflow, a NaN
+    when the storage leaves it, and when an inflow value or an outlet's
+    discharge is NaN or infinite; PanicException for an empty inflow, a NaN
     initial elevation or a curve of fewer than 2 points.
     """
 
