@@ -12,7 +12,7 @@ to the same model.
 """
 import math
 from bisect import bisect_right
-from decimal import Decimal
+from decimal import ROUND_HALF_EVEN, Context, Decimal
 
 EPS = 1e-6
 # Cubic feet per second from one inch over one acre in one hour.
@@ -81,13 +81,72 @@ def muskingum(inflow, dt, k_seconds, x, sub_reaches, initial_outflow):
     return out
 
 
+# --- exp, log and x^1.5, rounded once -------------------------------------------------------
+# quellmar's exp, log and x^1.5 return the exact value rounded once to the
+# nearest double; math.exp, math.log and ** come from the platform's C library,
+# which need not.  These give the same values as quellmar from independent
+# exact arithmetic: Decimal's exp and ln (correctly rounded at any precision),
+# and the integer square root.
+
+
+def _rounded_once(method, x):
+    """The double nearest to method(x) for Decimal's correctly rounded exp or
+    ln: evaluated with more digits until the value +- one unit in its last
+    digit rounds to one double."""
+    digits = 40
+    while True:
+        d = method(Decimal(x), Context(prec=digits, rounding=ROUND_HALF_EVEN))
+        unit = Decimal((0, (1,), d.adjusted() - digits + 1))
+        exact = Context(prec=digits + 5)  # d +- unit without rounding
+        low, high = float(exact.subtract(d, unit)), float(exact.add(d, unit))
+        if low == high:
+            return low
+        digits *= 2
+
+
+def exp(x):
+    if x != x:
+        return x
+    if x > 710.0:  # exp(x) > 2^1025
+        return math.inf
+    if x < -746.0:  # exp(x) < 2^-1076
+        return 0.0
+    return _rounded_once(Decimal.exp, x)
+
+
+def log(x):
+    if x != x or x < 0.0:
+        return math.nan
+    if x == 0.0:
+        return -math.inf
+    if x == math.inf or x == 1.0:
+        return 0.0 if x == 1.0 else x
+    return _rounded_once(Decimal.ln, x)
+
+
+def pow15(t):
+    """t ** 1.5 for a finite t >= 0 (t below 2^600): sqrt(t^3) by the integer
+    square root, with a sticky last bit, rounded by the exact int / int."""
+    if t != t or t < 0.0:
+        return math.nan
+    n, d = t.as_integer_ratio()  # d = 2^k
+    k = d.bit_length() - 1
+    cube = n * n * n
+    shift = max(0, 140 - cube.bit_length())  # a root of 70 bits or more
+    shift += (3 * k + shift) % 2  # an even power of 2 to take the root of
+    root = math.isqrt(cube << shift)
+    if root * root != cube << shift:
+        root |= 1  # rounds to odd: the later rounding to 53 bits is then exact rounding
+    return root / (1 << (3 * k + shift) // 2)
+
+
 # --- Clark unit hydrograph --------------------------------------------------------------
 
 def time_area(t):
     """The share of the basin draining within the fraction t of tc."""
     if t < 0.5:
-        return TIME_AREA * t ** 1.5
-    return (1.0 - t) ** 1.5 * -TIME_AREA + 1.0
+        return TIME_AREA * pow15(t)
+    return pow15(1.0 - t) * -TIME_AREA + 1.0
 
 
 def clark_translation(n, tc_s, dt, basin_area):
@@ -137,7 +196,7 @@ def nan_max(a, b):
 
 def deficit_and_constant(rainfall, time_step, initial_deficit, max_deficit, constant_loss_per_hr, dry_seconds):
     dt = time_step / 3600.0
-    recovery = 1.0 - math.exp(dt / (dry_seconds / -3600.0)) if dry_seconds > 0.0 else 0.0
+    recovery = 1.0 - exp(dt / (dry_seconds / -3600.0)) if dry_seconds > 0.0 else 0.0
     loss_per_step = constant_loss_per_hr * dt
     excess_out, loss_out, deficit_out = [], [], []
     add_excess, add_loss, add_deficit = excess_out.append, loss_out.append, deficit_out.append
@@ -326,8 +385,8 @@ def level_pool(inflow, ts, initial_elevation, curve_elevation, curve_storage, ou
 
 def kge(sim, obs, use_log=False):
     if use_log:  # both series as new lists of ln(v + 1e-6)
-        sim = [math.log(v + EPS) for v in sim]
-        obs = [math.log(v + EPS) for v in obs]
+        sim = [log(v + EPS) for v in sim]
+        obs = [log(v + EPS) for v in obs]
     n = len(obs)
     sum_s = 0.0
     for v in sim:

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "utils/cr_math.hpp"
+
 namespace quellmar {
 
 namespace {
@@ -14,7 +16,8 @@ constexpr double kEpsilon = 1e-6;
 std::vector<double> log_transform(std::span<const double> values) {
     std::vector<double> out;
     reserve_exact(out, values.size());
-    for (const double v : values) out.push_back(std::log(v + kEpsilon));
+    for (const double v : values) out.push_back(v + kEpsilon);
+    cr_log_array(out.data(), out.size());  // two logarithms in flight at a time
     return out;
 }
 

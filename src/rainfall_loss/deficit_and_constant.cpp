@@ -8,6 +8,7 @@
 #endif
 
 #include "nan_minmax.hpp"
+#include "utils/cr_math.hpp"
 
 namespace quellmar {
 
@@ -50,7 +51,7 @@ Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries
     // Share of the gap to max_deficit that drying closes in one step:
     // 1 - exp(-dt / drying time in hours).  Without drying time, none.
     double recovery = 0.0;
-    if (drying_seconds > 0.0) recovery = 1.0 - std::exp(dt / (drying_seconds / -3600.0));
+    if (drying_seconds > 0.0) recovery = 1.0 - cr_exp(dt / (drying_seconds / -3600.0));
     const double loss_per_step = constant_loss_per_hr * dt;
 
     const std::size_t n = rainfall.data.size();

@@ -8,6 +8,7 @@
 
 #include "platform.hpp"
 #include "reach_routing/muskingum.hpp"
+#include "utils/cr_math.hpp"
 #include "units.hpp"
 
 namespace quellmar {
@@ -48,9 +49,9 @@ std::vector<double> clark_translation(std::uint64_t n, double tc_s, double dt, d
         const double t = std::min((dt * static_cast<double>(i)) / tc_s, 1.0);
         double area;
         if (t < 0.5) {
-            area = kTimeArea * std::pow(t, 1.5);
+            area = kTimeArea * cr_pow15(t);
         } else {
-            const double falling = std::pow(1.0 - t, 1.5) * -kTimeArea;
+            const double falling = cr_pow15(1.0 - t) * -kTimeArea;
             area = falling + 1.0;
         }
         u.push_back((((area - cumulative) * basin_area) * kAcreInchPerHourCfs) / step_hours);
