@@ -125,6 +125,9 @@ dlls=$(x86_64-w64-mingw32-objdump -p "$BUILD/quellmar.pyd" | sed -n 's/^[[:space
 log "exports $exports entry points; imports $dlls"
 [ "$exports" = 7 ] || { log "expected 7 exported entry points"; exit 1; }
 [ "$dlls" = "KERNEL32.dll msvcrt.dll python313.dll " ] || { log "unexpected DLLs: $dlls"; exit 1; }
+# Results must not depend on the platform's exp, log or pow (linked in or imported).
+maths=$(x86_64-w64-mingw32-nm "$BUILD/quellmar.pyd" | grep -E ' (__imp_)?(exp|log|pow)(f|l)?$' || true)
+[ -z "$maths" ] || { log "the module uses the platform's maths: $maths"; exit 1; }
 
 # --- wheel ----------------------------------------------------------------
 mkdir -p "$OUT"
@@ -216,7 +219,7 @@ code = runpy.run_path('examples/storm_event.py', run_name='not main')['main']();
 sys.exit(code) if code else print('quellmar-wine-ok')" \
     && finished "$ENV/example.log" || { log "FAILED: the storm example"; rc=1; }
 log "Wine: stored outputs and the routines' tests"
-read -r -a tests <<< "${QUELLMAR_WINDOWS_TESTS:-tests/test_stored_outputs.py tests/test_loss.py tests/test_clark.py tests/test_baseflow.py tests/test_reach.py tests/test_reservoir_curves.py tests/test_reservoir_outlets.py tests/test_reservoir_level_pool.py tests/test_kge.py tests/test_time_series.py tests/test_binding.py tests/test_module.py}"
+read -r -a tests <<< "${QUELLMAR_WINDOWS_TESTS:-tests/test_stored_outputs.py tests/test_loss.py tests/test_clark.py tests/test_baseflow.py tests/test_reach.py tests/test_reservoir_curves.py tests/test_reservoir_outlets.py tests/test_reservoir_level_pool.py tests/test_kge.py tests/test_time_series.py tests/test_binding.py tests/test_module.py tests/test_cr_math.py}"
 QUELLMAR_TESTS_WITHOUT="scipy pandas dask distributed mypy matplotlib" \
     winpy "$ENV/pytest.log" -m pytest -q -p no:cacheprovider -rfEs "${tests[@]}" \
     && clean_pass "$ENV/pytest.log" || { log "FAILED: pytest under Wine"; rc=1; }
