@@ -5,6 +5,7 @@ as the pure-Python alternative)."""
 import importlib.machinery
 import importlib.util
 import math
+import os
 import pathlib
 import sys
 
@@ -55,6 +56,25 @@ def panic_of(call):
     assert type(exc).__name__ == "PanicException"
     assert not isinstance(exc, Exception)
     return exc
+
+
+def physical_memory_bytes():
+    """The machine's physical memory, as the module's own allocation guard sees it."""
+    if sys.platform == "win32":
+        import ctypes
+        from ctypes import wintypes
+
+        class MemoryStatusEx(ctypes.Structure):
+            _fields_ = [("dwLength", wintypes.DWORD), ("dwMemoryLoad", wintypes.DWORD),
+                        *((name, ctypes.c_ulonglong) for name in
+                          ("ullTotalPhys", "ullAvailPhys", "ullTotalPageFile", "ullAvailPageFile",
+                           "ullTotalVirtual", "ullAvailVirtual", "ullAvailExtendedVirtual"))]
+
+        status = MemoryStatusEx(dwLength=ctypes.sizeof(MemoryStatusEx))
+        if not ctypes.windll.kernel32.GlobalMemoryStatusEx(ctypes.byref(status)):
+            raise ctypes.WinError()
+        return status.ullTotalPhys
+    return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
 
 
 def load_standalone(name):

@@ -1,11 +1,11 @@
 import math
-import os
 import sys
 from datetime import timedelta
 
 import pytest
 
 import quellmar
+from helpers import physical_memory_bytes
 from helpers import reference as models
 
 IS = quellmar.utils.IncrementalTimeSeries
@@ -218,7 +218,7 @@ def test_enormous_chain_is_a_clean_error():
         run(1.0, rain([1.0], 1), {"a": lr})
     # the largest chain that still passes the stability check at a 1 s step
     lr.num_reservoir = 4_000_000_000
-    if lr.num_reservoir * 8 <= os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES"):
+    if lr.num_reservoir * 8 <= physical_memory_bytes():
         pytest.skip("this machine could hold the state vector")
     with pytest.raises(MemoryError):
         run(1.0, rain([1.0], 1), {"a": lr})

@@ -31,7 +31,7 @@ from hypothesis import HealthCheck, assume, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 import quellmar  # noqa: E402
-from helpers import load_standalone  # noqa: E402
+from helpers import load_standalone, physical_memory_bytes  # noqa: E402
 from fuzz_values import (  # noqa: E402
     ALLOWED,
     BIG_LIST,
@@ -67,7 +67,7 @@ LR = quellmar.baseflow.LinearReservoir
 
 EXAMPLES = int(os.environ.get("QUELLMAR_FUZZ_EXAMPLES", "40"))
 SEED = os.environ.get("QUELLMAR_FUZZ_SEED")
-PHYS_BYTES = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+PHYS_BYTES = physical_memory_bytes()
 
 fuzz = settings(
     max_examples=EXAMPLES,

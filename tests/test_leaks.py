@@ -15,8 +15,12 @@ import warnings
 
 import pytest
 
-import quellmar
-from fuzz_values import (
+if sys.platform == "win32":
+    pytest.skip("the leak checks read resident memory from /proc/self/statm and the C heap through glibc's "
+                "mallinfo2", allow_module_level=True)
+
+import quellmar  # noqa: E402
+from fuzz_values import (  # noqa: E402
     FloatRaises,
     HOUR,
     IncrementalSub,
