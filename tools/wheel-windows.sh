@@ -117,16 +117,17 @@ log "building in $BUILD"
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/windows/mingw-w64-x86_64.cmake" \
     -DPython_INCLUDE_DIR="$CACHE/include313" -DPython_LIBRARY="$CACHE/lib/libpython313.a" >&2
 "$CACHE/venv/bin/cmake" --build "$BUILD" -j "$JOBS" >&2
-x86_64-w64-mingw32-strip --strip-unneeded -o "$BUILD/quellmar.$SUFFIX" "$BUILD/quellmar.pyd"
+MODULE=$BUILD/src/quellmar.pyd  # the target lives in src/CMakeLists.txt
+x86_64-w64-mingw32-strip --strip-unneeded -o "$BUILD/quellmar.$SUFFIX" "$MODULE"
 
 # Exactly the seven entry points, and no DLL beyond the interpreter's and the system's.
-exports=$(x86_64-w64-mingw32-objdump -p "$BUILD/quellmar.pyd" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -c 'PyInit_')
-dlls=$(x86_64-w64-mingw32-objdump -p "$BUILD/quellmar.pyd" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | tr '\n' ' ')
+exports=$(x86_64-w64-mingw32-objdump -p "$MODULE" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -c 'PyInit_')
+dlls=$(x86_64-w64-mingw32-objdump -p "$MODULE" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | tr '\n' ' ')
 log "exports $exports entry points; imports $dlls"
 [ "$exports" = 7 ] || { log "expected 7 exported entry points"; exit 1; }
 [ "$dlls" = "KERNEL32.dll msvcrt.dll python313.dll " ] || { log "unexpected DLLs: $dlls"; exit 1; }
 # Results must not depend on the platform's exp, log or pow (linked in or imported).
-maths=$(x86_64-w64-mingw32-nm "$BUILD/quellmar.pyd" | grep -E ' (__imp_)?(exp|log|pow)(f|l)?$' || true)
+maths=$(x86_64-w64-mingw32-nm "$MODULE" | grep -E ' (__imp_)?(exp|log|pow)(f|l)?$' || true)
 [ -z "$maths" ] || { log "the module uses the platform's maths: $maths"; exit 1; }
 
 # --- wheel ----------------------------------------------------------------
