@@ -426,16 +426,26 @@ struct LogArg {
     u64 mant;  // the 52 significand bits of m in [1, 2)
 };
 
-// x = 2^e * m for positive finite x.
-LogArg log_arg(double x) {
+// A positive finite x as its unbiased exponent and its 52 significand bits
+// (a subnormal scaled by 2^64 first, which is exact).
+struct Unpacked {
+    int e;
+    u64 mant;
+};
+
+Unpacked unpack(double x) {
     u64 b = bits_of(x);
     int e = 0;
     if ((b >> 52) == 0) {  // subnormal
         b = bits_of(x * 0x1p64);
         e = -64;
     }
-    e += static_cast<int>(b >> 52) - 1023;
-    const u64 mant = b & ((u64{1} << 52) - 1);
+    return {e + static_cast<int>(b >> 52) - 1023, b & ((u64{1} << 52) - 1)};
+}
+
+// x = 2^e * m for positive finite x.
+LogArg log_arg(double x) {
+    auto [e, mant] = unpack(x);
     if (static_cast<int>(mant >> 43) >= kLogSplit) ++e;
     return {e, mant};
 }
@@ -749,17 +759,11 @@ double pow15_decide(double x, double y) {
 // x^1.5 = 2^(3j) * (m s + m sl) with x = 2^(2j) m, m in [1, 4), s + sl =
 // sqrt(m).  Relative error below 2^-100.
 DD pow15_core(double x, int& j) {
-    u64 b = bits_of(x);
-    int e = 0;
-    if ((b >> 52) == 0) {  // subnormal
-        b = bits_of(x * 0x1p64);
-        e = -64;
-    }
-    e += static_cast<int>(b >> 52) - 1023;
+    const auto [e, mant] = unpack(x);
     // Even exponent: m = x / 2^(2j) in [1, 4).
     const int odd = e & 1;
     j = (e - odd) / 2;
-    const double m = from_bits((b & ((u64{1} << 52) - 1)) | (static_cast<u64>(1023 + odd) << 52));
+    const double m = from_bits(mant | (static_cast<u64>(1023 + odd) << 52));
     const double s = std::sqrt(m);  // correctly rounded (IEEE)
     // m - s^2 exactly enough: s^2 = p + q exactly, m - p exact (Sterbenz).
     const DD sq = two_prod(s, s);
