@@ -8,7 +8,7 @@
 Every public routine is timed on realistic sizes.  Each alternative runs in
 the same process, on the same inputs, right after quellmar, and its result is
 checked against quellmar's first: the pure-Python implementations
-(benchmarks/pure_python.py) bit for bit, the NumPy formulations and the
+(tests/reference.py) bit for bit, the NumPy formulations and the
 published KGE packages to a stated tolerance.  The table gives, per workload,
 quellmar's time and each alternative's time, and the ratio alternative /
 quellmar: how many times faster quellmar is (below 1: slower).  A "floor" row
@@ -33,13 +33,15 @@ import time
 from datetime import timedelta
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The plain-Python implementations are the tests' reference models.
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
 # NumPy's matrix products run on one BLAS thread: on a small, shared machine a
 # thread hand-off costs more than the arithmetic, and this is NumPy's best case.
 for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
     os.environ.setdefault(_var, "1")
 
 import bench_reservoir  # noqa: E402
-import pure_python as pp  # noqa: E402
+import reference as pp  # noqa: E402
 import quellmar  # noqa: E402
 
 try:
