@@ -32,22 +32,21 @@ for _path in (HERE, EXAMPLES):
     if _path not in sys.path:
         sys.path.insert(0, _path)
 
-TARGET = 1.7
+import table  # noqa: E402
 
 
-def bench(suite, count=None, batch=4):
-    """Adds the ensemble rows to the table of `suite` (benchmarks/run.py as a
-    module: its Group, NOTES, QUICK and load_average)."""
+def bench(count=None, batch=4):
+    """Adds the ensemble rows to the table (table.py)."""
     try:
         import numpy  # noqa: F401
     except ImportError:
-        suite.NOTES.append("Ensembles: NumPy not installed, rows skipped.")
+        table.NOTES.append("Ensembles: NumPy not installed, rows skipped.")
         return
     import ensemble
 
     members = ensemble.members
-    count = count or (16 if suite.QUICK else 32)
-    rounds = 3 if suite.QUICK else 5
+    count = count or (16 if table.QUICK else 32)
+    rounds = 3 if table.QUICK else 5
     params = members.sample_parameters(count)
     serial = ensemble.run_serial(params, batch)
 
@@ -69,7 +68,7 @@ def bench(suite, count=None, batch=4):
         try:
             from dask.distributed import Client
         except ImportError:
-            suite.NOTES.append("Ensembles: dask/distributed not installed, the Dask row is skipped.")
+            table.NOTES.append("Ensembles: dask/distributed not installed, the Dask row is skipped.")
         else:
             t0 = time.perf_counter()
             client = stack.enter_context(Client(stack.enter_context(ensemble.local_cluster(2))))
@@ -101,19 +100,19 @@ def bench(suite, count=None, batch=4):
     for name, (routine, where) in labels.items():
         if name not in best:
             continue
-        g = suite.Group(routine, workload, best[name])
-        suite.ROWS[-1] = suite.ROWS[-1][:3] + (where,) + suite.ROWS[-1][4:]
-        ratios[name] = g.vs("the same, serial (ratio = throughput / serial)", best["serial"], target=TARGET)
+        g = table.Group(routine, workload, best[name])
+        table.ROWS[-1] = table.ROWS[-1][:3] + (where,) + table.ROWS[-1][4:]
+        ratios[name] = g.vs("the same, serial (ratio = throughput / serial)", best["serial"])
         if name == "threads":
             g.info("cores busy during the 2-thread run (CPU time / wall time)", f"{busy:.2f}")
         if name in startup:
             g.info(f"start-up, not in the time above: {startup[name] * 1e3:.0f} ms "
                    f"(= {startup[name] / best['serial'] * count:.0f} serial members)", "")
     offered = best["control serial"] / best["control threads"]
-    suite.NOTES.append(
+    table.NOTES.append(
         "Ensembles: " + ", ".join(f"{name} {ratio:.2f}x" for name, ratio in ratios.items())
         + f" the serial throughput ({count / best['serial']:.1f} members/s serial), all bit-identical to the "
-        f"serial run; os.cpu_count() = {os.cpu_count()}, load average {suite.load_average()} when measured "
+        f"serial run; os.cpu_count() = {os.cpu_count()}, load average {table.load_average()} when measured "
         "(other processes on the machine take cores from the parallel runs).  "
         f"Control in the same rounds: C work without the GIL (hashlib) got {offered:.2f}x on 2 threads, "
         "the most this machine offered then.")
@@ -135,14 +134,12 @@ def main():
     parser.add_argument("--members", type=int, help="members per ensemble (default 32, --quick 16)")
     parser.add_argument("--batch", type=int, default=4, help="members per task (default 4)")
     args = parser.parse_args()
-    import run as suite
-
-    suite.QUICK = args.quick
+    table.QUICK = args.quick
     print(f"quellmar ensemble benchmark: Python {sys.version.split()[0]}, {os.cpu_count()} CPUs, "
-          f"load average {suite.load_average()}")
+          f"load average {table.load_average()}")
     print()
-    bench(suite, args.members, args.batch)
-    suite.print_table()
+    bench(args.members, args.batch)
+    table.print_table()
 
 
 if __name__ == "__main__":

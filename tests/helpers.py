@@ -1,33 +1,15 @@
-"""Comparisons, checks and loaders shared by the test modules, and the
-plain-Python reference models (`reference`, the module the benchmarks time
-as the pure-Python alternative)."""
+"""Comparisons, checks and loaders shared by the test modules.  The
+plain-Python reference models live beside them in reference.py."""
 
 import importlib.machinery
 import importlib.util
 import math
 import os
-import pathlib
 import sys
 
 import pytest
 
 import quellmar
-
-ROOT = pathlib.Path(__file__).resolve().parent.parent
-
-
-def _load_reference():
-    name = "pure_python"
-    if name not in sys.modules:
-        spec = importlib.util.spec_from_file_location(name, ROOT / "benchmarks" / "pure_python.py")
-        module = importlib.util.module_from_spec(spec)
-        sys.modules[name] = module
-        spec.loader.exec_module(module)
-    return sys.modules[name]
-
-
-# The same operations in the same order as each routine, in plain Python floats.
-reference = _load_reference()
 
 
 def same(a, b):

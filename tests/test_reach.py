@@ -1,15 +1,14 @@
 """Muskingum routing through a reach of one or more sub-reaches."""
 
-import inspect
 import math
-import sys
 import warnings
 from datetime import timedelta
 
 import pytest
 
 import quellmar
-from helpers import assert_same, load_standalone, panic_of, reference, same
+import reference
+from helpers import assert_same, panic_of, same
 
 ContinuousTimeSeries = quellmar.utils.ContinuousTimeSeries
 IncrementalTimeSeries = quellmar.utils.IncrementalTimeSeries
@@ -21,7 +20,7 @@ EMPTY_PANIC = "index out of bounds: the len is 0 but the index is 0"
 
 
 def ref_route(inflow, dt, k, x, sub_reaches, initial):
-    """The plain-Python routing (tests/helpers.py), with `k` a timedelta."""
+    """The plain-Python routing (tests/reference.py), with `k` a timedelta."""
     return reference.muskingum([float(v) for v in inflow], float(dt), reference.seconds(k), x, sub_reaches, initial)
 
 
@@ -239,8 +238,6 @@ def test_empty_inflow_after_warning_and_k():
         ((series([1.0]), HOUR, 0.2, 2**63, 0.0), OverflowError, "Python int too large to convert to C long"),
         # Conversion failures come before the warning and before k's sign.
         ((series([1.0]), -HOUR, 9.0, "1", 0.0), TypeError, "argument 'sub_reaches': "),
-        ((series([1.0]), HOUR, 0.2, 1), TypeError,
-         "run_muskingum_routing() missing 1 required positional argument: 'initial_outflow'"),
     ],
 )
 def test_argument_failures(args, exc, message):
@@ -252,77 +249,3 @@ def test_argument_failures(args, exc, message):
         assert str(info.value).startswith(message)
     if exc is OverflowError:
         assert not str(info.value).startswith("argument")
-
-
-def test_keywords_in_any_order():
-    out = route(initial_outflow=10.0, sub_reaches=1, x=0.2, k=HOUR, inflow=series(HYDROGRAPH))
-    assert out.data == route(series(HYDROGRAPH), HOUR, 0.2, 1, 10.0).data
-    with pytest.raises(TypeError):
-        route(series(HYDROGRAPH), HOUR, 0.2, 1, 10.0, x=0.2)
-    with pytest.raises(TypeError):
-        route(series(HYDROGRAPH), HOUR, 0.2, 1, 10.0, y=1)
-
-
-# ---------------------------------------------------------------------------
-# Ownership and references
-
-
-def test_caller_objects_unchanged():
-    data = list(STORM)
-    inflow = series(data, timedelta(minutes=30), "volume")
-    k = timedelta(hours=2, microseconds=7)
-    out = route(inflow, k, 0.2, 3, 5.0)
-    assert inflow.data == STORM and data == STORM
-    assert inflow.kind == "volume" and inflow.time_step == timedelta(minutes=30)
-    assert k == timedelta(hours=2, microseconds=7)
-    out2 = route(inflow, k, 0.2, 3, 5.0)
-    assert out is not out2 and out.data == out2.data
-
-
-def test_reference_counts_unchanged():
-    inflow = series(STORM)
-    empty = series([])
-    k = timedelta(hours=1, microseconds=3)
-    negative = timedelta(seconds=-5)
-    x = float("0.2") + 0.0
-    bad_x = float("0.75") + 0.0
-    initial = float("5.5") + 0.0
-    objects = [inflow, empty, k, negative, x, bad_x, initial]
-    before = [sys.getrefcount(o) for o in objects]
-    for _ in range(300):
-        route(inflow, k, x, 2, initial)
-        with warnings.catch_warnings():
-            warnings.simplefilter("error")
-            with pytest.raises(UserWarning):
-                route(inflow, k, bad_x, 2, initial)
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")
-            with pytest.raises(ValueError):
-                route(inflow, negative, bad_x, 2, initial)
-        with pytest.raises(BaseException):
-            route(empty, k, x, 1, initial)
-        with pytest.raises(TypeError):
-            route(inflow, x, x, 1, initial)
-        with pytest.raises(TypeError):
-            route(inflow, k, x, initial, initial)
-    assert [sys.getrefcount(o) for o in objects] == before
-
-
-# ---------------------------------------------------------------------------
-# Python surface
-
-
-def test_function_surface():
-    assert quellmar.reach.__all__ == ["run_muskingum_routing"]
-    assert route.__module__ == "reach"
-    assert route.__text_signature__ == "(inflow, k, x, sub_reaches, initial_outflow)"
-    # The interpreter takes the signature line and the "--" off the docstring.
-    assert route.__doc__.startswith("Route an inflow hydrograph through a channel reach with the Muskingum method.")
-    assert list(inspect.signature(route).parameters) == ["inflow", "k", "x", "sub_reaches", "initial_outflow"]
-
-
-def test_standalone_module():
-    module = load_standalone("init_reach")
-    assert module.__all__ == ["run_muskingum_routing"]
-    out = module.run_muskingum_routing(series(HYDROGRAPH), HOUR, 0.2, 1, 10.0)
-    assert out.data == route(series(HYDROGRAPH), HOUR, 0.2, 1, 10.0).data

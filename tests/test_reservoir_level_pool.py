@@ -1,14 +1,13 @@
-"""Level pool routing: worked examples, exact operation order, failures,
-reproducibility, ownership and reference counts."""
+"""Level pool routing: worked examples, exact operation order, failures and
+reproducibility (what every routine shares is in test_callables.py)."""
 import math
-import sys
 from datetime import timedelta
 
 import pytest
-from helpers import assert_same
 
 import quellmar
-from helpers import load_standalone, panic_of, reference
+import reference
+from helpers import assert_same, load_standalone, panic_of
 
 res_mod = quellmar.reservoir
 ru = res_mod.reservoir_utils
@@ -179,15 +178,10 @@ def test_argument_conversion(args, message):
     assert str(info.value) == message
 
 
-def test_keywords():
-    r = run(discharge_info={}, elevation_storage=CURVE, initial_elevation=1, inflow=series([10, 10, 10], 2))
-    assert r.reservoir_storage.data == [100, 120]
-
-
 # --- exact operation order against a plain-Python loop ------------------------------
 
 def pure_outlet(o):
-    """The plain-Python rule (tests/helpers.py) of an outlet object."""
+    """The plain-Python rule (tests/reference.py) of an outlet object."""
     if isinstance(o, ru.UnControlledDischargeInfo):
         c = o.elevation_discharge
         return reference.uncontrolled_outlet(c.elevation, c.discharge, o.elevation_offset)
@@ -203,7 +197,7 @@ def pure_outlet(o):
 
 
 def fresh_level_pool(inflow, step, e0, curve, outlets):
-    """The plain-Python routing (tests/helpers.py), every lookup searched
+    """The plain-Python routing (tests/reference.py), every lookup searched
     afresh.  Returns (storage, elevation, total, individual, seconds at which
     the storage segment changed), or raises the routine's error."""
     segment, changes = None, 0
@@ -294,30 +288,6 @@ def test_repeatable_and_in_dict_order():
     assert list(reordered.reservoir_individual_outflows) == names[::-1]
 
 
-def test_callers_objects_unchanged_and_no_reference_leaks():
-    outlets = four_outlets()
-    info = {name: o for name, (_, o) in outlets}
-    inflow = series([2.0, 9.3, 31.7, 24.1], 30)
-    bad_curve_run = (inflow, 99.0, STORAGE_CURVE, info)
-    bad_info_run = (inflow, 102.37, STORAGE_CURVE, {**info, "x": 3.5})
-    snapshot = (inflow.data, list(info), [o.elevation_discharge.discharge for o in
-                                          (info["spill"], info["gate"])], info["release"].discharge.data)
-    watched = [inflow, STORAGE_CURVE, info, *info.values(), *info.keys()]
-    before = [sys.getrefcount(o) for o in watched]
-    for _ in range(200):
-        run(inflow, 102.37, STORAGE_CURVE, info)
-        with pytest.raises(ValueError):
-            run(*bad_curve_run)
-        with pytest.raises(TypeError):
-            run(*bad_info_run)
-        with pytest.raises(BaseException):
-            run(inflow, math.nan, STORAGE_CURVE, info)
-    assert [sys.getrefcount(o) for o in watched] == before
-    assert snapshot == (inflow.data, list(info), [o.elevation_discharge.discharge for o in
-                                                  (info["spill"], info["gate"])],
-                        info["release"].discharge.data)
-
-
 # --- module surface -------------------------------------------------------------------
 
 def test_module_tree():
@@ -325,8 +295,6 @@ def test_module_tree():
     assert ru.__all__ == ["ElevationDischarge", "ElevationStorage", "ControlledDischargeInfo",
                           "UnControlledDischargeInfo", "SpecifiedDischargeInfo", "ConstantDischargeInfo"]
     assert ru.__name__ == "reservoir_utils" and ru.__doc__ is None
-    assert run.__module__ == "reservoir"
-    assert run.__text_signature__ == "(inflow, initial_elevation, elevation_storage, discharge_info)"
     assert res_mod.LevelPoolResult.__doc__ == "Results of a level pool routing simulation."
     assert res_mod.LevelPoolResult.reservoir_individual_outflows.__doc__ == \
         "Per-outlet outflow time series keyed by outlet name."

@@ -60,13 +60,12 @@ export TSAN_OPTIONS="suppressions=$suppressions log_path=$work/reports/tsan seco
 export PYTHON_GIL=0
 export QUELLMAR_TESTS_WITHOUT="hypothesis scipy pandas dask distributed mypy matplotlib"
 export QUELLMAR_THREAD_ROUNDS=${QUELLMAR_TSAN_ROUNDS:-1000}
-export QUELLMAR_STRESS_ROUNDS=${QUELLMAR_TSAN_ROUNDS:-1000}
 export QUELLMAR_STRESS_PROCESSES=${QUELLMAR_TSAN_PROCESSES:-4}
 
 cd "$root"
 status=0
 echo "tsan: thread tests and thread stress, GIL off, $QUELLMAR_THREAD_ROUNDS rounds per thread"
-python -m pytest tests/test_threads.py tests/test_thread_stress.py -p no:cacheprovider -ra 2>&1 \
+python -m pytest tests/test_threads.py -p no:cacheprovider -ra 2>&1 \
     | tee "$work/pytest.log" || status=1
 
 reports=$(grep -l "WARNING: ThreadSanitizer" "$work"/reports/tsan* 2>/dev/null || true)

@@ -1,12 +1,13 @@
-"""Plain pure-Python implementations of quellmar's methods: the alternative a
-user would otherwise write.  They follow the same operation order, so their
-results equal quellmar's bit for bit (run.py checks that before timing), and
+"""Plain pure-Python implementations of quellmar's methods: the reference
+models the tests compare against exactly, and the alternative a user would
+otherwise write, which the benchmarks time (benchmarks/run.py).  They follow
+the same operation order, so their results equal quellmar's bit for bit
+(benchmarks/run.py checks that before timing), and
 they are written the way a careful Python programmer would: constants and
 bound methods hoisted out of loops, table validation done once, lookups with
 the standard `bisect` module.  They take and return plain lists and floats.
 
-The tests take their reference models from here too (tests/helpers.py), so
-there is one plain-Python statement of each routine's operation order: a
+There is one plain-Python statement of each routine's operation order: a
 benchmark's bit-for-bit check and a test's exact comparison hold the module
 to the same model.
 """
