@@ -33,7 +33,7 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
             const bool long_run = inflow->data.size() >= kLongRunValues / passes;
             ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
                 ContinuousTimeSeries copy{copy_of(inflow->data), inflow->time_step, inflow->kind};
-                return route_reach(std::move(copy), k_duration, x, sub_reaches, initial_outflow);
+                return quellmar::run_muskingum_routing(std::move(copy), k_duration, x, sub_reaches, initial_outflow);
             });
             return to_python(std::move(routed));
         });

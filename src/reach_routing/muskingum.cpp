@@ -104,8 +104,8 @@ std::vector<double> muskingum_routing(std::vector<double> inflow, std::optional<
     return inflow;
 }
 
-ContinuousTimeSeries route_reach(ContinuousTimeSeries inflow, const Duration& k, double x,
-                                 std::int64_t sub_reaches, double initial_outflow) {
+ContinuousTimeSeries run_muskingum_routing(ContinuousTimeSeries inflow, const Duration& k, double x,
+                                           std::int64_t sub_reaches, double initial_outflow) {
     const double dt = static_cast<double>(inflow.time_step);
     const double k_segment = k.as_seconds() / static_cast<double>(sub_reaches);
     // A sub_reaches of 1 or less routes one segment.  Every later segment

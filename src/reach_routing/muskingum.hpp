@@ -1,6 +1,6 @@
 // Muskingum routing through a channel reach.  Plain C++.
 //
-// `muskingum_routing` routes one segment; the reach routine passes the
+// `muskingum_routing` routes one segment; `run_muskingum_routing` passes the
 // hydrograph through its equal sub-reaches one after the other.  The one-
 // segment routine is also the linear reservoir of the Clark transform
 // (weighting factor 0, initial outflow 0).
@@ -34,7 +34,7 @@ std::vector<double> muskingum_routing(std::vector<double> inflow, std::optional<
 // range warning on `x` is the caller's: it comes before `k` is converted.
 // Result: kind "discharge", the inflow's time step, as many values as the
 // inflow.
-ContinuousTimeSeries route_reach(ContinuousTimeSeries inflow, const Duration& k, double x,
-                                 std::int64_t sub_reaches, double initial_outflow);
+ContinuousTimeSeries run_muskingum_routing(ContinuousTimeSeries inflow, const Duration& k, double x,
+                                           std::int64_t sub_reaches, double initial_outflow);
 
 }  // namespace quellmar

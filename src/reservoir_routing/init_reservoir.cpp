@@ -27,7 +27,7 @@ using RunLevelPoolRouting = Function<"run_level_pool_routing",
                                      Param<"elevation_storage", Borrowed<ElevationStorage>>,
                                      Param<"discharge_info", NamedMap<DischargeInfo>>>;
 
-PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call<RunLevelPoolRouting>(
         args, nargs, kwnames,
         [](const auto& inflow, double initial_elevation, const auto& curve,
@@ -38,7 +38,7 @@ PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                 static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
             Expected<LevelPoolResult> result =
                 maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
-                    return run_level_pool_routing(*inflow, initial_elevation, *curve, outlets);
+                    return quellmar::run_level_pool_routing(*inflow, initial_elevation, *curve, outlets);
                 });
             return to_python(unwrap(std::move(result)));
         });
@@ -55,8 +55,8 @@ constexpr auto kRunLevelPoolRoutingDoc = RunLevelPoolRouting::doc(
     "initial elevation lies outside the range of the elevation-storage curve, or\n"
     "when an inflow value or an outlet's discharge is NaN or infinite.");
 
-PyMethodDef run_level_pool_def =
-    fastcall_def<RunLevelPoolRouting, run_level_pool>(kRunLevelPoolRoutingDoc.c_str());
+PyMethodDef run_level_pool_routing_def =
+    fastcall_def<RunLevelPoolRouting, run_level_pool_routing>(kRunLevelPoolRoutingDoc.c_str());
 
 using Result = LevelPoolResult;
 
@@ -92,7 +92,7 @@ const ClassInfo& PyClass<LevelPoolResult>::info() {
 
 void init_reservoir(PyObject* module) {
     py::add_submodule(module, "reservoir_utils", init_reservoir_utils);
-    py::register_function(module, &run_level_pool_def);
+    py::register_function(module, &run_level_pool_routing_def);
     py::register_class<LevelPoolResult>(module);
 }
 

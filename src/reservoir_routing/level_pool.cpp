@@ -58,84 +58,35 @@ struct PoolState {
 
 // --- the outflow -------------------------------------------------------------------
 
-// One outlet's answer where it needs neither an error nor a search.
-struct Settled {
-    bool ok;
-    double q;
-};
-
-struct SettleSecond {
-    double elevation;
-    double d;
-    double release;  // the outlet's scheduled release of the second, for a specified outlet
-
-    Settled operator()(const UnControlledDischargeInfo::Evaluator& o) const {
-        double q = 0.0;
-        const bool ok = o.try_discharge(elevation, q);
-        return {ok, q};
-    }
-    Settled operator()(const ControlledDischargeInfo::Evaluator& o) const {
-        double q = 0.0;
-        const bool ok = o.try_discharge(elevation, q);
-        return {ok, q};
-    }
-    Settled operator()(const SpecifiedDischargeInfo::Evaluator& o) const {
-        double q = 0.0;
-        const bool ok = o.try_discharge(elevation, d, release, q);
-        return {ok, q};
-    }
-    Settled operator()(const ConstantDischargeInfo::Evaluator& o) const { return {true, o.discharge(elevation)}; }
-};
-
-struct AnswerSecond {
-    double elevation;
-    double d;
-
-    Expected<double> operator()(UnControlledDischargeInfo::Evaluator& o) const { return o.discharge(elevation); }
-    Expected<double> operator()(ControlledDischargeInfo::Evaluator& o) const { return o.discharge(elevation); }
-    Expected<double> operator()(SpecifiedDischargeInfo::Evaluator& o) const { return o.discharge(elevation, d); }
-    Expected<double> operator()(ConstantDischargeInfo::Evaluator& o) const { return o.discharge(elevation); }
-};
-
-// The outlets of the run in map order, each with its prepared rule, and the
-// releases of a block of seconds computed ahead.  The total adds the
-// outlets' discharges up in map order.
+// The outlets of the run in map order, each with its prepared rule.  The
+// total adds the outlets' discharges up in map order.
 class Outflow {
 public:
     explicit Outflow(const NamedMap<DischargeInfo>& outlets) {
         reserve_exact(outlets_, outlets.size());
         reserve_exact(each_, outlets.size());
         for (const auto& outlet : outlets) {
-            outlets_.push_back(Outlet{make_evaluator(outlet.second), {}, &outlet.first});
-            if (std::holds_alternative<SpecifiedDischargeInfo::Evaluator>(outlets_.back().rule)) {
-                reserve_exact(outlets_.back().releases, kBlockSeconds);
-            }
+            outlets_.push_back(Outlet{DischargeEvaluator(outlet.second), &outlet.first});
             each_.push_back(0.0);
         }
     }
 
-    // Computes the scheduled releases of seconds first .. first + count - 1.
+    // Computes what depends on the time alone for seconds first .. first + count - 1.
     void prepare(std::int64_t first, std::size_t count) {
         first_ = first;
-        for (Outlet& o : outlets_) {
-            const auto* specified = std::get_if<SpecifiedDischargeInfo::Evaluator>(&o.rule);
-            if (!specified) continue;
-            o.releases.resize(count);
-            specified->schedule(first, count, o.releases.data());
-        }
+        for (Outlet& o : outlets_) o.rule.prepare(first, count);
     }
 
     // The total outflow at `elevation` in second i of the prepared block;
     // false when an outlet needs the general path, or when the total is not
     // finite (the general path names the outlet).
     bool try_total(double elevation, std::size_t i, double& total) const {
-        const double d = static_cast<double>(first_ + static_cast<std::int64_t>(i));
+        const Second second{elevation, first_ + static_cast<std::int64_t>(i), i};
         double sum = 0.0;
         for (const Outlet& o : outlets_) {
-            const double release = o.releases.empty() ? 0.0 : o.releases[i];
-            const Settled s = std::visit(SettleSecond{elevation, d, release}, o.rule);
-            if (!s.ok) return false;
-            sum = sum + s.q;
+            double q = 0.0;
+            if (!o.rule.try_discharge(second, q)) return false;
+            sum = sum + q;
         }
         if (!std::isfinite(sum)) return false;
         total = sum;
@@ -146,10 +97,10 @@ public:
     // full; the first error, or the first discharge that is not finite, ends
     // it.  Each outlet's discharge is kept for discharges().
     Expected<double> total(double elevation, std::int64_t t) {
-        const AnswerSecond answer{elevation, static_cast<double>(t)};
+        const Second second{elevation, t, 0};
         double sum = 0.0;
         for (std::size_t k = 0; k < outlets_.size(); ++k) {
-            Expected<double> q = std::visit(answer, outlets_[k].rule);
+            Expected<double> q = outlets_[k].rule.discharge(second);
             if (!q) return q;
             if (!std::isfinite(q.value())) return non_finite_discharge(*outlets_[k].name, q.value(), t);
             each_[k] = q.value();
@@ -163,8 +114,7 @@ public:
 private:
     struct Outlet {
         DischargeEvaluator rule;
-        std::vector<double> releases;  // a specified outlet's, of the prepared block
-        const std::string* name;       // the outlet's key in the caller's map
+        const std::string* name;  // the outlet's key in the caller's map
     };
     std::vector<Outlet> outlets_;
     std::vector<double> each_;

@@ -8,6 +8,26 @@
 
 namespace quellmar {
 
+namespace {
+
+// The stretch of a series that starts at point `index`: that point and the
+// difference to the next one.  From the last point on (at the end itself,
+// and in a one-point series) the stretch is the last point alone.
+struct Stretch {
+    bool at_end;
+    double lo;
+    double difference;  // 0 at the end
+};
+
+Stretch stretch_from(const std::vector<double>& data, std::size_t index) {
+    const std::size_t n = data.size();
+    if (n != 0 && index >= n - 1) return Stretch{true, data[n - 1], 0.0};
+    const double lo = at(data, index);
+    return Stretch{false, lo, at(data, index + 1) - lo};
+}
+
+}  // namespace
+
 double ContinuousTimeSeries::get_value_in_range(double duration) const {
     const double max = static_cast<double>(max_duration());
     double d = duration;
@@ -17,21 +37,21 @@ double ContinuousTimeSeries::get_value_in_range(double duration) const {
     const double fl = std::floor(pos);
     // NaN and negative positions saturate to index 0.
     const std::size_t i = (fl >= 0.0) ? static_cast<std::size_t>(fl) : 0;
-    const std::size_t n = data.size();
-    if (n != 0 && i >= n - 1) return data[n - 1];
-    const double lo = at(data, i);
-    const double hi = at(data, i + 1);
-    return between_points(lo, hi - lo, pos - static_cast<double>(i));
+    const Stretch s = stretch_from(data, i);
+    if (s.at_end) return s.lo;
+    return between_points(s.lo, s.difference, pos - static_cast<double>(i));
 }
 
 void ContinuousTimeSeries::sample_seconds(std::int64_t first, std::size_t count, double* out) const {
     const std::int64_t step = time_step;
     const double step_d = static_cast<double>(time_step);
-    const std::size_t n = data.size();
     // Below 2^53 seconds the integer quotient t / step is floor(t / step)
     // of the double division (a quotient that is not whole lies at least
-    // 1 / step from the next whole number, more than its rounding error), so
-    // the seconds of one interval between two points share their index.
+    // 1 / step from the next whole number, more than its rounding error), and
+    // a second from 0 on is not clamped at the start; clamping at the end
+    // reads the last point, as stretch_from does past it.  So the seconds
+    // of one interval between two points share the stretch that
+    // get_value_in_range reads for each of them.
     constexpr std::int64_t exact = std::int64_t{1} << 53;
     std::int64_t t = first;
     std::size_t j = 0;
@@ -42,17 +62,15 @@ void ContinuousTimeSeries::sample_seconds(std::int64_t first, std::size_t count,
         }
         const std::int64_t i = t / step;
         const std::size_t m = std::min(count - j, static_cast<std::size_t>((i + 1) * step - t));
-        const std::size_t index = static_cast<std::size_t>(i);
-        if (n != 0 && index >= n - 1) {
-            std::fill(out + j, out + j + m, data[n - 1]);
+        const Stretch s = stretch_from(data, static_cast<std::size_t>(i));
+        if (s.at_end) {
+            std::fill(out + j, out + j + m, s.lo);
         } else {
-            const double lo = at(data, index);
-            const double difference = at(data, index + 1) - lo;
             const double position = static_cast<double>(i);
             // Two seconds at a time: the same operations lane by lane, so the
             // divisions of neighbouring seconds overlap.
-            const Pair lo2 = pair_of(lo, lo);
-            const Pair difference2 = pair_of(difference, difference);
+            const Pair lo2 = pair_of(s.lo, s.lo);
+            const Pair difference2 = pair_of(s.difference, s.difference);
             const Pair position2 = pair_of(position, position);
             const Pair step2 = pair_of(step_d, step_d);
             std::size_t k = 0;
@@ -66,7 +84,7 @@ void ContinuousTimeSeries::sample_seconds(std::int64_t first, std::size_t count,
             }
             for (; k < m; ++k) {
                 const double pos = static_cast<double>(t + static_cast<std::int64_t>(k)) / step_d;
-                out[j + k] = between_points(lo, difference, pos - position);
+                out[j + k] = between_points(s.lo, s.difference, pos - position);
             }
         }
         j += m;

@@ -9,17 +9,28 @@ namespace quellmar {
 
 // Releases `discharge` at every time while the elevation is inside its gates.
 struct ConstantDischargeInfo {
+    static constexpr const char* kVariantName = "Constant";  // in DischargeInfo
+
     std::optional<double> minimum_elevation;
     std::optional<double> maximum_elevation;
     double discharge = 0.0;
 
-    // The outlet's rule, prepared once for many queries.
-    class Evaluator {
+    // The outlet's rule (DischargeRule): it settles every second.
+    class Evaluator : public TimeIndependent {
     public:
         explicit Evaluator(const ConstantDischargeInfo& outlet)
             : gates_(outlet.minimum_elevation, outlet.maximum_elevation), discharge_(outlet.discharge) {}
 
-        double discharge(double elevation) const { return gates_.closed(elevation) ? 0.0 : discharge_; }
+        bool try_discharge(const Second& second, double& q) const {
+            q = gates_.closed(second.elevation) ? 0.0 : discharge_;
+            return true;
+        }
+
+        Expected<double> discharge(const Second& second) const {
+            double q = 0.0;
+            try_discharge(second, q);
+            return q;
+        }
 
     private:
         Gates gates_;
@@ -27,10 +38,11 @@ struct ConstantDischargeInfo {
     };
 
     Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(query.elevation);
+        return Evaluator(*this).discharge(Second{query.elevation, query.duration_secs.value_or(0), 0});
     }
 };
 
 static_assert(DischargeSource<ConstantDischargeInfo>);
+static_assert(DischargeRule<ConstantDischargeInfo::Evaluator>);
 
 }  // namespace quellmar

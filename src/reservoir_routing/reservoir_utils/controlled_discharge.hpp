@@ -14,6 +14,8 @@ namespace quellmar {
 // the curve: the lower gate is always present and never below the curve's
 // first elevation, the upper one, when present, never above its last.
 struct ControlledDischargeInfo {
+    static constexpr const char* kVariantName = "Controlled";  // in DischargeInfo
+
     std::optional<double> minimum_elevation;
     std::optional<double> maximum_elevation;
     std::optional<double> maximum_release;
@@ -28,10 +30,10 @@ struct ControlledDischargeInfo {
                                           std::optional<double> maximum_elevation,
                                           std::optional<double> maximum_release);
 
-    // The outlet's rule, prepared once for many queries; remembers the curve
-    // segment of its last answer.  Reads the outlet's curve in place: the
-    // outlet must outlive it.
-    class Evaluator {
+    // The outlet's rule (DischargeRule); remembers the curve segment of its
+    // last answer.  Reads the outlet's curve in place: the outlet must
+    // outlive it.
+    class Evaluator : public TimeIndependent {
     public:
         explicit Evaluator(const ControlledDischargeInfo& outlet)
             : gates_(outlet.minimum_elevation, outlet.maximum_elevation),
@@ -39,7 +41,8 @@ struct ControlledDischargeInfo {
               rated_(outlet.elevation_discharge) {}
 
         // Settles closed gates and an elevation in the remembered segment.
-        bool try_discharge(double elevation, double& q) const {
+        bool try_discharge(const Second& second, double& q) const {
+            const double elevation = second.elevation;
             if (gates_.closed(elevation)) {
                 q = 0.0;
                 return true;
@@ -50,10 +53,10 @@ struct ControlledDischargeInfo {
             return true;
         }
 
-        Expected<double> discharge(double elevation) {
+        Expected<double> discharge(const Second& second) {
             double q = 0.0;
-            if (try_discharge(elevation, q)) return q;
-            Expected<double> rated = rated_.discharge(elevation);
+            if (try_discharge(second, q)) return q;
+            Expected<double> rated = rated_.discharge(second.elevation);
             if (!rated) return rated;
             return capped(rated.value());
         }
@@ -67,10 +70,11 @@ struct ControlledDischargeInfo {
     };
 
     Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(query.elevation);
+        return Evaluator(*this).discharge(Second{query.elevation, query.duration_secs.value_or(0), 0});
     }
 };
 
 static_assert(DischargeSource<ControlledDischargeInfo>);
+static_assert(DischargeRule<ControlledDischargeInfo::Evaluator>);
 
 }  // namespace quellmar

@@ -1,7 +1,9 @@
-// The tagged union of the four outlet kinds, and the named outlets of a
-// reservoir.  Plain C++.
+// The tagged union of the four outlet kinds, and the prepared rule of an
+// outlet of any kind.  Plain C++.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <type_traits>
 #include <variant>
 
@@ -12,12 +14,14 @@
 
 namespace quellmar {
 
-// One outlet of any kind; the variants are declared in this order:
-// Uncontrolled, Controlled, Specified, Constant.  Each holds its own copy of
-// the outlet record.  A query is forwarded to the held variant.
+// One outlet of any kind.  The variants, in their declared order, are the one
+// list of the kinds: the rules below and the conversion from Python follow
+// it.  Each holds its own copy of the outlet record.  A query is forwarded to
+// the held variant.
 struct DischargeInfo {
-    std::variant<UnControlledDischargeInfo, ControlledDischargeInfo, SpecifiedDischargeInfo, ConstantDischargeInfo>
-        outlet;
+    using Outlet =
+        std::variant<UnControlledDischargeInfo, ControlledDischargeInfo, SpecifiedDischargeInfo, ConstantDischargeInfo>;
+    Outlet outlet;
 
     Expected<double> get_discharge(const DischargeQuery& query) const {
         return std::visit([&](const auto& o) { return o.get_discharge(query); }, outlet);
@@ -26,14 +30,37 @@ struct DischargeInfo {
 
 static_assert(DischargeSource<DischargeInfo>);
 
-// The prepared rule of one outlet of any kind, in the order of the variants
-// of DischargeInfo.  It reads its outlet in place: the outlet must outlive it.
-using DischargeEvaluator = std::variant<UnControlledDischargeInfo::Evaluator, ControlledDischargeInfo::Evaluator,
-                                        SpecifiedDischargeInfo::Evaluator, ConstantDischargeInfo::Evaluator>;
+// The prepared rule of one outlet of any kind: its kind's Evaluator, each
+// call forwarded to it.  It reads its outlet in place: the outlet must
+// outlive it.
+class DischargeEvaluator {
+public:
+    explicit DischargeEvaluator(const DischargeInfo& info)
+        : rule_(std::visit([](const auto& o) -> Rule { return typename std::decay_t<decltype(o)>::Evaluator(o); },
+                           info.outlet)) {}
 
-inline DischargeEvaluator make_evaluator(const DischargeInfo& info) {
-    return std::visit([](const auto& o) -> DischargeEvaluator { return typename std::decay_t<decltype(o)>::Evaluator(o); },
-                      info.outlet);
-}
+    void prepare(std::int64_t first, std::size_t count) {
+        std::visit([&](auto& r) { r.prepare(first, count); }, rule_);
+    }
+    bool try_discharge(const Second& second, double& q) const {
+        return std::visit([&](const auto& r) { return r.try_discharge(second, q); }, rule_);
+    }
+    Expected<double> discharge(const Second& second) {
+        return std::visit([&](auto& r) { return r.discharge(second); }, rule_);
+    }
+
+private:
+    template <class Variant>
+    struct RulesOf;
+    template <class... Outlets>
+    struct RulesOf<std::variant<Outlets...>> {
+        using type = std::variant<typename Outlets::Evaluator...>;
+    };
+    using Rule = typename RulesOf<DischargeInfo::Outlet>::type;
+
+    Rule rule_;
+};
+
+static_assert(DischargeRule<DischargeEvaluator>);
 
 }  // namespace quellmar

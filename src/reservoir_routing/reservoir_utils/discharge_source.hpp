@@ -4,6 +4,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -29,6 +30,34 @@ struct DischargeQuery {
 template <class T>
 concept DischargeSource = requires(const T& outlet, const DischargeQuery& query) {
     { outlet.get_discharge(query) } -> std::same_as<Expected<double>>;
+};
+
+// One second of a routing run, as an outlet's evaluator is asked about it.
+struct Second {
+    double elevation;   // the water surface at the second's start
+    std::int64_t t;     // the second, counted from the start of the run
+    std::size_t ahead;  // its place in the block last prepared: t = first + ahead
+};
+
+// An outlet's rule, prepared once for the many seconds of a run; every kind
+// has one, with one interface.  `prepare` computes what depends on the time
+// alone for the seconds first .. first + count - 1 (first >= 0); then
+// `try_discharge` settles a second of that block where it can without an
+// error or a search (false: ask `discharge`), and `discharge` answers any
+// second in full, as the outlet's get_discharge does.  Both give the same
+// bits wherever try_discharge answers.
+template <class T>
+concept DischargeRule = requires(T& rule, const T& settled, const Second& second, double& q, std::int64_t first,
+                                 std::size_t count) {
+    rule.prepare(first, count);
+    { settled.try_discharge(second, q) } -> std::same_as<bool>;
+    { rule.discharge(second) } -> std::same_as<Expected<double>>;
+};
+
+// The rule of an outlet whose discharge does not depend on the time: it has
+// nothing to compute ahead.
+struct TimeIndependent {
+    void prepare(std::int64_t, std::size_t) {}
 };
 
 // The gate rule of the constant, specified and controlled outlets: closed

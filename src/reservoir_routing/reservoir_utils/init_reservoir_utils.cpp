@@ -1,5 +1,9 @@
 // The `reservoir_utils` submodule: the rating curves and the four outlet
 // kinds, and the conversion of an outlet object into a DischargeInfo.
+#include <optional>
+#include <type_traits>
+#include <variant>
+
 #include "reservoir_routing/reservoir_utils/py_reservoir_utils.hpp"
 #include "utils/py_utils.hpp"
 
@@ -182,12 +186,24 @@ PyGetSetDef constant_getset[] = {
     kGetSetEnd,
 };
 
-// One variant of the union: the value as that variant when it is an
-// instance of the variant's class, else nothing.
+// One variant of the union: true, with `outlet` set, when `obj` is an
+// instance of the variant's class.
 template <class Record>
-std::optional<DischargeInfo> as_variant(PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, type_of<Record>())) return std::nullopt;
-    return DischargeInfo{From<Record>::convert(obj)};
+bool take_variant(PyObject* obj, std::optional<DischargeInfo>& outlet) {
+    if (!PyObject_TypeCheck(obj, type_of<Record>())) return false;
+    outlet.emplace(DischargeInfo{From<Record>::convert(obj)});
+    return true;
+}
+
+// The first variant whose class `obj` is an instance of, in the union's
+// order; else the enum TypeError with every variant's refusal, in that order.
+template <class... Records>
+DischargeInfo convert_outlet(PyObject* obj, std::type_identity<std::variant<Records...>>) {
+    std::optional<DischargeInfo> outlet;
+    if ((take_variant<Records>(obj, outlet) || ...)) return std::move(*outlet);
+    const VariantRefusal refusals[] = {
+        {Records::kVariantName, describe_cast(obj, PyClass<Records>::info().name())}...};
+    raise(PyExc_TypeError, enum_extraction_message("DischargeInfo", refusals));
 }
 
 constexpr auto kElevationDischargeDoc = ElevationDischargeNew::doc(
@@ -315,17 +331,7 @@ const ClassInfo& PyClass<ConstantDischargeInfo>::info() {
 }
 
 DischargeInfo From<DischargeInfo>::convert(PyObject* obj) {
-    if (auto outlet = as_variant<UnControlledDischargeInfo>(obj)) return std::move(*outlet);
-    if (auto outlet = as_variant<ControlledDischargeInfo>(obj)) return std::move(*outlet);
-    if (auto outlet = as_variant<SpecifiedDischargeInfo>(obj)) return std::move(*outlet);
-    if (auto outlet = as_variant<ConstantDischargeInfo>(obj)) return std::move(*outlet);
-    const VariantRefusal refusals[] = {
-        {"Uncontrolled", describe_cast(obj, PyClass<UnControlledDischargeInfo>::info().name())},
-        {"Controlled", describe_cast(obj, PyClass<ControlledDischargeInfo>::info().name())},
-        {"Specified", describe_cast(obj, PyClass<SpecifiedDischargeInfo>::info().name())},
-        {"Constant", describe_cast(obj, PyClass<ConstantDischargeInfo>::info().name())},
-    };
-    raise(PyExc_TypeError, enum_extraction_message("DischargeInfo", refusals));
+    return convert_outlet(obj, std::type_identity<DischargeInfo::Outlet>{});
 }
 
 }  // namespace py

@@ -1,7 +1,5 @@
 #include "reservoir_routing/reservoir_utils/specified_discharge.hpp"
 
-#include <algorithm>
-
 #include "format.hpp"
 
 namespace quellmar {
@@ -13,17 +11,18 @@ SpecifiedDischargeInfo::Evaluator::Evaluator(const SpecifiedDischargeInfo& outle
       limit_int_(outlet.discharge.max_duration()),
       limit_(static_cast<double>(limit_int_)) {}
 
-void SpecifiedDischargeInfo::Evaluator::schedule(std::int64_t first, std::size_t count, double* out) const {
+void SpecifiedDischargeInfo::Evaluator::prepare(std::int64_t first, std::size_t count) {
     std::size_t within = 0;
     while (within < count && within_schedule(static_cast<double>(first + static_cast<std::int64_t>(within)))) ++within;
-    series_->sample_seconds(first, within, out);
-    for (std::size_t k = 0; k < within; ++k) out[k] = capped(out[k]);
-    std::fill(out + within, out + count, 0.0);
+    releases_.resize(within);
+    series_->sample_seconds(first, within, releases_.data());
+    for (double& release : releases_) release = capped(release);
 }
 
-Expected<double> SpecifiedDischargeInfo::Evaluator::discharge(double elevation, double d) const {
-    double q = 0.0;
-    if (try_discharge(elevation, d, within_schedule(d) ? scheduled(d) : 0.0, q)) return q;
+Expected<double> SpecifiedDischargeInfo::Evaluator::discharge(const Second& second) const {
+    const double d = static_cast<double>(second.t);
+    if (gates_.closed(second.elevation)) return 0.0;
+    if (within_schedule(d)) return capped(series_->get_value_in_range(d));
     if (d > limit_) {
         return value_error("simulation duration " + format_double(d) +
                            "s exceeds the specified discharge series length (" + format_int(limit_int_) + "s).");
@@ -38,7 +37,7 @@ Expected<double> SpecifiedDischargeInfo::get_discharge(const DischargeQuery& que
     if (!query.duration_secs) {
         return runtime_error("SpecifiedDischargeInfo requires duration_secs but none was provided.");
     }
-    return Evaluator(*this).discharge(query.elevation, static_cast<double>(*query.duration_secs));
+    return Evaluator(*this).discharge(Second{query.elevation, *query.duration_secs, 0});
 }
 
 }  // namespace quellmar

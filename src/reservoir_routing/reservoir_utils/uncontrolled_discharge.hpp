@@ -12,21 +12,25 @@ namespace quellmar {
 // `elevation_offset` (a weir crest whose curve sits at another datum).  No
 // gates, no cap, no use of the simulation time.
 struct UnControlledDischargeInfo {
+    static constexpr const char* kVariantName = "Uncontrolled";  // in DischargeInfo
+
     std::optional<double> elevation_offset;
     ElevationDischarge elevation_discharge;
 
-    // The outlet's rule, prepared once for many queries; remembers the curve
-    // segment of its last answer.  Reads the outlet's curve in place: the
-    // outlet must outlive it.
-    class Evaluator {
+    // The outlet's rule (DischargeRule); remembers the curve segment of its
+    // last answer.  Reads the outlet's curve in place: the outlet must
+    // outlive it.
+    class Evaluator : public TimeIndependent {
     public:
         explicit Evaluator(const UnControlledDischargeInfo& outlet)
             : offset_(outlet.elevation_offset ? *outlet.elevation_offset : 0.0), rated_(outlet.elevation_discharge) {}
 
         // Settles an elevation below the curve or in the remembered segment.
-        bool try_discharge(double elevation, double& q) const { return rated_.try_discharge(elevation + offset_, q); }
+        bool try_discharge(const Second& second, double& q) const {
+            return rated_.try_discharge(second.elevation + offset_, q);
+        }
 
-        Expected<double> discharge(double elevation) { return rated_.discharge(elevation + offset_); }
+        Expected<double> discharge(const Second& second) { return rated_.discharge(second.elevation + offset_); }
 
     private:
         double offset_;
@@ -34,10 +38,11 @@ struct UnControlledDischargeInfo {
     };
 
     Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(query.elevation);
+        return Evaluator(*this).discharge(Second{query.elevation, query.duration_secs.value_or(0), 0});
     }
 };
 
 static_assert(DischargeSource<UnControlledDischargeInfo>);
+static_assert(DischargeRule<UnControlledDischargeInfo::Evaluator>);
 
 }  // namespace quellmar
