@@ -23,6 +23,14 @@ PyMethodDef fastcall_def(const char* doc) {
     return {Table::callable_name.c_str(), fastcall<Impl>(), METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
+// The PyMethodDef of the method without parameters `Impl` (a METH_NOARGS
+// function) whose parameter table is `Table`.
+template <class Table, PyCFunction Impl>
+PyMethodDef noargs_def(const char* doc) {
+    static_assert(Table::count == 0, "a method without parameters has an empty table");
+    return {Table::callable_name.c_str(), Impl, METH_NOARGS, doc};
+}
+
 // warnings.warn(message): UserWarning at stack level 1.  Unwinds when the
 // warning machinery raises (for example under an "error" filter).
 void warn(const char* message);

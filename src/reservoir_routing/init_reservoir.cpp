@@ -28,20 +28,17 @@ using RunLevelPoolRouting = Function<"run_level_pool_routing",
                                      Param<"discharge_info", NamedMap<DischargeInfo>>>;
 
 PyObject* run_level_pool(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunLevelPoolRouting>(
-        args, nargs, kwnames,
-        [](const auto& inflow, double initial_elevation, const auto& curve,
-           const NamedMap<DischargeInfo>& outlets) -> PyObject* {
-            // One step per simulated second: all but the shortest runs let
-            // other threads run meanwhile.
-            const auto seconds =
-                static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
-            Expected<LevelPoolResult> result =
-                maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
-                    return run_level_pool_routing(*inflow, initial_elevation, *curve, outlets);
-                });
-            return to_python(unwrap(std::move(result)));
+    return call<RunLevelPoolRouting>(args, nargs, kwnames, [](auto& a) -> PyObject* {
+        const auto& inflow = arg<"inflow">(a);
+        // One step per simulated second: all but the shortest runs let
+        // other threads run meanwhile.
+        const auto seconds = static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
+        Expected<LevelPoolResult> result = maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
+            return run_level_pool_routing(*inflow, arg<"initial_elevation">(a), *arg<"elevation_storage">(a),
+                                          arg<"discharge_info">(a));
         });
+        return to_python(unwrap(std::move(result)));
+    });
 }
 
 constexpr auto kRunLevelPoolRoutingDoc = RunLevelPoolRouting::doc(

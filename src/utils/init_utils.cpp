@@ -18,12 +18,11 @@ using SeriesNew = Constructor<Class,
 // converted and validated, then time_step converted to whole seconds.
 template <class Series, FixedString Class>
 PyObject* series_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<Series, SeriesNew<Class>>(
-        subtype, args, kwargs, [](std::vector<double>&& data, const Timedelta& step, std::string&& kind) {
-            unwrap(validate_kind(kind));
-            const std::int32_t seconds = unwrap(series_time_step(step));
-            return Series{std::move(data), seconds, std::move(kind)};
-        });
+    return construct<Series, SeriesNew<Class>>(subtype, args, kwargs, [](auto& a) {
+        unwrap(validate_kind(arg<"kind">(a)));
+        const std::int32_t seconds = unwrap(series_time_step(arg<"time_step">(a)));
+        return Series{std::move(arg<"data">(a)), seconds, std::move(arg<"kind">(a))};
+    });
 }
 
 template <class Series>
@@ -44,28 +43,28 @@ int series_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     return get_doubles_buffer<Series, [](const Series& s) -> const auto& { return s.data; }>(self, view, flags);
 }
 
-template <class Series>
-PyMethodDef total_duration_def(const char* doc) {
-    return {"total_duration", method_noargs<Series, [](const Series& s) { return s.total_duration(); }>, METH_NOARGS,
-            doc};
-}
+template <FixedString Class>
+using TotalDuration = Method<Class, "total_duration">;
 
-using ContinuousTotalDuration = Method<"ContinuousTimeSeries", "total_duration">;
-using IncrementalTotalDuration = Method<"IncrementalTimeSeries", "total_duration">;
+template <class Series, FixedString Class>
+PyMethodDef total_duration_def(const char* doc) {
+    return noargs_def<TotalDuration<Class>, method_noargs<Series, [](const Series& s) { return s.total_duration(); }>>(
+        doc);
+}
 using Disaggregate = Method<"IncrementalTimeSeries", "disaggregate", Param<"target_step", std::int32_t>>;
 
 PyObject* disaggregate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<Disaggregate>(args, nargs, kwnames, [&](std::int32_t target) -> PyObject* {
+    return call<Disaggregate>(args, nargs, kwnames, [&](auto& a) -> PyObject* {
         Expected<IncrementalTimeSeries> result = read_value<IncrementalTimeSeries>(
-            self, [&](const IncrementalTimeSeries& s) { return s.disaggregate(target); });
+            self, [&](const IncrementalTimeSeries& s) { return s.disaggregate(arg<"target_step">(a)); });
         return to_python(unwrap(std::move(result)));
     });
 }
 
 constexpr auto kContinuousTotalDurationDoc =
-    ContinuousTotalDuration::doc("Total duration from the first to the last data point, in seconds.");
+    TotalDuration<"ContinuousTimeSeries">::doc("Total duration from the first to the last data point, in seconds.");
 constexpr auto kIncrementalTotalDurationDoc =
-    IncrementalTotalDuration::doc("Total duration spanning all time-step intervals, in seconds.");
+    TotalDuration<"IncrementalTimeSeries">::doc("Total duration spanning all time-step intervals, in seconds.");
 constexpr auto kDisaggregateDoc = Disaggregate::doc(
     "Disaggregate the series to a finer ``target_step``, given in seconds.\n\n"
     "Each interval's value is spread evenly over its sub-intervals, so the total\n"
@@ -73,12 +72,12 @@ constexpr auto kDisaggregateDoc = Disaggregate::doc(
     "the series' own time step.");
 
 PyMethodDef continuous_methods[] = {
-    total_duration_def<ContinuousTimeSeries>(kContinuousTotalDurationDoc.c_str()),
+    total_duration_def<ContinuousTimeSeries, "ContinuousTimeSeries">(kContinuousTotalDurationDoc.c_str()),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef incremental_methods[] = {
-    total_duration_def<IncrementalTimeSeries>(kIncrementalTotalDurationDoc.c_str()),
+    total_duration_def<IncrementalTimeSeries, "IncrementalTimeSeries">(kIncrementalTotalDurationDoc.c_str()),
     fastcall_def<Disaggregate, disaggregate>(kDisaggregateDoc.c_str()),
     {nullptr, nullptr, 0, nullptr},
 };

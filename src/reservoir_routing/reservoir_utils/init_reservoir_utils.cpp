@@ -17,8 +17,8 @@ using ElevationDischargeNew = Constructor<"ElevationDischarge",
 
 PyObject* elevation_discharge_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ElevationDischarge, ElevationDischargeNew>(
-        subtype, args, kwargs, [](std::vector<double>&& elevation, std::vector<double>&& discharge) {
-            return unwrap(ElevationDischarge::create(std::move(elevation), std::move(discharge)));
+        subtype, args, kwargs, [](auto& a) {
+            return unwrap(ElevationDischarge::create(std::move(arg<"elevation">(a)), std::move(arg<"discharge">(a))));
         });
 }
 
@@ -40,8 +40,8 @@ using ElevationStorageNew = Constructor<"ElevationStorage",
 
 PyObject* elevation_storage_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ElevationStorage, ElevationStorageNew>(
-        subtype, args, kwargs, [](std::vector<double>&& elevation, std::vector<double>&& storage) {
-            return unwrap(ElevationStorage::create(std::move(elevation), std::move(storage)));
+        subtype, args, kwargs, [](auto& a) {
+            return unwrap(ElevationStorage::create(std::move(arg<"elevation">(a)), std::move(arg<"storage">(a))));
         });
 }
 
@@ -52,7 +52,8 @@ using GetElevation = Method<"ElevationStorage", "get_elevation", Param<"storage"
 // under a shared borrow.
 template <class Table, Expected<double> (ElevationStorage::*Lookup)(double) const>
 PyObject* storage_lookup(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<Table>(args, nargs, kwnames, [&](double x) -> PyObject* {
+    return call<Table>(args, nargs, kwnames, [&](auto& a) -> PyObject* {
+        const double x = only_arg(a);
         Expected<double> result =
             read_value<ElevationStorage>(self, [&](const ElevationStorage& c) { return (c.*Lookup)(x); });
         return to_python(unwrap(std::move(result)));
@@ -102,10 +103,10 @@ using ControlledNew = Constructor<"ControlledDischargeInfo",
 
 PyObject* controlled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ControlledDischargeInfo, ControlledNew>(
-        subtype, args, kwargs,
-        [](ElevationDischarge&& curve, std::optional<double> minimum, std::optional<double> maximum,
-           std::optional<double> release) {
-            return ControlledDischargeInfo::create(std::move(curve), minimum, maximum, release);
+        subtype, args, kwargs, [](auto& a) {
+            return ControlledDischargeInfo::create(std::move(arg<"elevation_discharge">(a)),
+                                                   arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
+                                                   arg<"maximum_release">(a));
         });
 }
 
@@ -124,8 +125,8 @@ using UnControlledNew = Constructor<"UnControlledDischargeInfo",
 
 PyObject* uncontrolled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<UnControlledDischargeInfo, UnControlledNew>(
-        subtype, args, kwargs, [](ElevationDischarge&& curve, std::optional<double> offset) {
-            return UnControlledDischargeInfo{offset, std::move(curve)};
+        subtype, args, kwargs, [](auto& a) {
+            return UnControlledDischargeInfo{arg<"elevation_offset">(a), std::move(arg<"elevation_discharge">(a))};
         });
 }
 
@@ -145,10 +146,9 @@ using SpecifiedNew = Constructor<"SpecifiedDischargeInfo",
 
 PyObject* specified_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<SpecifiedDischargeInfo, SpecifiedNew>(
-        subtype, args, kwargs,
-        [](ContinuousTimeSeries&& series, std::optional<double> minimum, std::optional<double> maximum,
-           std::optional<double> release) {
-            return SpecifiedDischargeInfo{minimum, maximum, release, std::move(series)};
+        subtype, args, kwargs, [](auto& a) {
+            return SpecifiedDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
+                                          arg<"maximum_release">(a), std::move(arg<"discharge">(a))};
         });
 }
 
@@ -169,8 +169,8 @@ using ConstantNew = Constructor<"ConstantDischargeInfo",
 
 PyObject* constant_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ConstantDischargeInfo, ConstantNew>(
-        subtype, args, kwargs, [](double discharge, std::optional<double> minimum, std::optional<double> maximum) {
-            return ConstantDischargeInfo{minimum, maximum, discharge};
+        subtype, args, kwargs, [](auto& a) {
+            return ConstantDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a), arg<"discharge">(a)};
         });
 }
 
