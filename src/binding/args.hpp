@@ -24,12 +24,9 @@
 #include <utility>
 
 #include "binding/from_python.hpp"
-#include "binding/ref.hpp"
+#include "binding/errors.hpp"
 
 namespace quellmar::py {
-
-// ---------------------------------------------------------------------------
-// Compile-time text
 
 template <std::size_t N>
 struct FixedString {
@@ -115,9 +112,6 @@ template <class T>
 inline constexpr bool is_optional<std::optional<T>> = true;
 
 }  // namespace detail
-
-// ---------------------------------------------------------------------------
-// Parameters
 
 // A parameter that must be given.
 struct Required {
@@ -241,9 +235,6 @@ template <Convertible T>
 T convert_named(PyObject* obj, const char* name) {
     return converting(name, [&] { return From<T>::convert(obj); });
 }
-
-// ---------------------------------------------------------------------------
-// Parameter tables
 
 enum class CallableKind { Function, Constructor, Method };
 
