@@ -100,12 +100,11 @@ namespace py {
 
 const ClassInfo& PyClass<LinearReservoir>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("LinearReservoir"),
-        kLinearReservoirDoc.c_str(),
-        0,  // not subclassable
-        linear_reservoir_new,
-        linear_reservoir_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("LinearReservoir"),
+        .doc = kLinearReservoirDoc.c_str(),
+        .flags = 0,  // not subclassable
+        .tp_new = linear_reservoir_new,
+        .getset = linear_reservoir_getset,
     };
     return info;
 }

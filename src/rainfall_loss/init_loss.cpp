@@ -72,12 +72,10 @@ namespace py {
 
 const ClassInfo& PyClass<DeficitConstantResult>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("DeficitConstantResult"),
-        "Results from the deficit-and-constant rainfall loss model.",
-        Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-        nullptr,
-        result_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("DeficitConstantResult"),
+        .doc = "Results from the deficit-and-constant rainfall loss model.",
+        .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        .getset = result_getset,
     };
     return info;
 }

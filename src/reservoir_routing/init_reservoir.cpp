@@ -75,12 +75,10 @@ namespace py {
 
 const ClassInfo& PyClass<LevelPoolResult>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("LevelPoolResult"),
-        "Results of a level pool routing simulation.",
-        Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-        nullptr,
-        level_pool_result_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("LevelPoolResult"),
+        .doc = "Results of a level pool routing simulation.",
+        .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        .getset = level_pool_result_getset,
     };
     return info;
 }

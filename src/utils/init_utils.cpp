@@ -25,13 +25,17 @@ PyObject* series_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// The series' attributes have always had an empty docstring (__doc__ is "",
+// not None), which callers may read.
+constexpr const char* kEmptyDoc = "";
+
 template <class Series>
 PyGetSetDef* series_getset() {
     static constexpr auto time_step_of = [](const Series& s) { return WholeSeconds{s.time_step}; };
     static PyGetSetDef defs[] = {
-        read_only<Series, &Series::data>("data", ""),
-        computed<Series, time_step_of>("time_step", ""),
-        read_only<Series, &Series::kind>("kind", ""),
+        read_only<Series, &Series::data>("data", kEmptyDoc),
+        computed<Series, time_step_of>("time_step", kEmptyDoc),
+        read_only<Series, &Series::kind>("kind", kEmptyDoc),
         kGetSetEnd,
     };
     return defs;
@@ -102,28 +106,28 @@ namespace py {
 
 const ClassInfo& PyClass<ContinuousTimeSeries>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ContinuousTimeSeries"),
-        kContinuousDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
-        series_getset<ContinuousTimeSeries>(),
-        continuous_methods,
-        series_buffer<ContinuousTimeSeries>,
-        release_doubles,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ContinuousTimeSeries"),
+        .doc = kContinuousDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
+        .getset = series_getset<ContinuousTimeSeries>(),
+        .methods = continuous_methods,
+        .getbuffer = series_buffer<ContinuousTimeSeries>,
+        .releasebuffer = release_doubles,
     };
     return info;
 }
 
 const ClassInfo& PyClass<IncrementalTimeSeries>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("IncrementalTimeSeries"),
-        kIncrementalDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
-        series_getset<IncrementalTimeSeries>(),
-        incremental_methods,
-        series_buffer<IncrementalTimeSeries>,
-        release_doubles,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("IncrementalTimeSeries"),
+        .doc = kIncrementalDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
+        .getset = series_getset<IncrementalTimeSeries>(),
+        .methods = incremental_methods,
+        .getbuffer = series_buffer<IncrementalTimeSeries>,
+        .releasebuffer = release_doubles,
     };
     return info;
 }

@@ -26,8 +26,8 @@ constexpr auto elevation_of_rating = [](const ElevationDischarge& c) -> const au
 constexpr auto discharge_of_rating = [](const ElevationDischarge& c) -> const auto& { return c.discharge(); };
 
 PyGetSetDef elevation_discharge_getset[] = {
-    computed<ElevationDischarge, elevation_of_rating>("elevation", nullptr),
-    computed<ElevationDischarge, discharge_of_rating>("discharge", nullptr),
+    computed<ElevationDischarge, elevation_of_rating>("elevation"),
+    computed<ElevationDischarge, discharge_of_rating>("discharge"),
     kGetSetEnd,
 };
 
@@ -64,8 +64,8 @@ constexpr auto elevation_of_curve = [](const ElevationStorage& c) -> const auto&
 constexpr auto storage_of_curve = [](const ElevationStorage& c) -> const auto& { return c.storage(); };
 
 PyGetSetDef elevation_storage_getset[] = {
-    computed<ElevationStorage, elevation_of_curve>("elevation", nullptr),
-    computed<ElevationStorage, storage_of_curve>("storage", nullptr),
+    computed<ElevationStorage, elevation_of_curve>("elevation"),
+    computed<ElevationStorage, storage_of_curve>("storage"),
     kGetSetEnd,
 };
 
@@ -156,9 +156,9 @@ using Specified = SpecifiedDischargeInfo;
 PyGetSetDef specified_getset[] = {
     read_only<Specified, &Specified::discharge>("discharge",
                                                 "Time series of prescribed outflow values (kind=discharge)."),
-    read_only<Specified, &Specified::minimum_elevation>("minimum_elevation", nullptr),
-    read_only<Specified, &Specified::maximum_elevation>("maximum_elevation", nullptr),
-    read_only<Specified, &Specified::maximum_release>("maximum_release", nullptr),
+    read_only<Specified, &Specified::minimum_elevation>("minimum_elevation"),
+    read_only<Specified, &Specified::maximum_elevation>("maximum_elevation"),
+    read_only<Specified, &Specified::maximum_release>("maximum_release"),
     kGetSetEnd,
 };
 
@@ -244,72 +244,67 @@ namespace py {
 
 const ClassInfo& PyClass<ElevationDischarge>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ElevationDischarge"),
-        kElevationDischargeDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        elevation_discharge_new,
-        elevation_discharge_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ElevationDischarge"),
+        .doc = kElevationDischargeDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = elevation_discharge_new,
+        .getset = elevation_discharge_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<ElevationStorage>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ElevationStorage"),
-        kElevationStorageDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        elevation_storage_new,
-        elevation_storage_getset,
-        elevation_storage_methods,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ElevationStorage"),
+        .doc = kElevationStorageDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = elevation_storage_new,
+        .getset = elevation_storage_getset,
+        .methods = elevation_storage_methods,
     };
     return info;
 }
 
 const ClassInfo& PyClass<ControlledDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ControlledDischargeInfo"),
-        kControlledDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        controlled_new,
-        controlled_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ControlledDischargeInfo"),
+        .doc = kControlledDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = controlled_new,
+        .getset = controlled_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<UnControlledDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("UnControlledDischargeInfo"),
-        kUnControlledDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        uncontrolled_new,
-        uncontrolled_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("UnControlledDischargeInfo"),
+        .doc = kUnControlledDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = uncontrolled_new,
+        .getset = uncontrolled_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<SpecifiedDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("SpecifiedDischargeInfo"),
-        kSpecifiedDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        specified_new,
-        specified_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("SpecifiedDischargeInfo"),
+        .doc = kSpecifiedDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = specified_new,
+        .getset = specified_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<ConstantDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ConstantDischargeInfo"),
-        kConstantDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        constant_new,
-        constant_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ConstantDischargeInfo"),
+        .doc = kConstantDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = constant_new,
+        .getset = constant_getset,
     };
     return info;
 }
