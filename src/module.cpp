@@ -38,21 +38,22 @@ int exec_standalone(PyObject* module) {
 // objects are process-wide, so the module refuses to load into a
 // sub-interpreter with its own GIL rather than share them across interpreters.
 #if PY_VERSION_HEX >= 0x030D0000
-#define QUELLMAR_GIL_SLOT {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#define QUELLMAR_GIL_SLOT {.slot = Py_mod_gil, .value = Py_MOD_GIL_NOT_USED},
 #else
 #define QUELLMAR_GIL_SLOT
 #endif
 #if PY_VERSION_HEX >= 0x030C0000
-#define QUELLMAR_INTERP_SLOT {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#define QUELLMAR_INTERP_SLOT \
+    {.slot = Py_mod_multiple_interpreters, .value = Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
 #else
 #define QUELLMAR_INTERP_SLOT
 #endif
 
-#define QUELLMAR_MODULE_DEF(ident, name, exec)                                                   \
-    PyModuleDef_Slot ident##_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(exec)},             \
-                                        QUELLMAR_GIL_SLOT QUELLMAR_INTERP_SLOT{0, nullptr}};     \
-    PyModuleDef ident##_def = {PyModuleDef_HEAD_INIT, name, "", 0, nullptr, ident##_slots,        \
-                               nullptr, nullptr, nullptr};
+#define QUELLMAR_MODULE_DEF(ident, name, exec)                                                            \
+    PyModuleDef_Slot ident##_slots[] = {{.slot = Py_mod_exec, .value = reinterpret_cast<void*>(exec)},     \
+                                        QUELLMAR_GIL_SLOT QUELLMAR_INTERP_SLOT{.slot = 0, .value = nullptr}}; \
+    PyModuleDef ident##_def = {                                                                           \
+        .m_base = PyModuleDef_HEAD_INIT, .m_name = name, .m_doc = "", .m_size = 0, .m_slots = ident##_slots};
 
 QUELLMAR_MODULE_DEF(quellmar, "quellmar", exec_quellmar)
 QUELLMAR_MODULE_DEF(reach, "init_reach", exec_standalone<init_reach>)

@@ -1,7 +1,9 @@
 """The parameter tables of the binding layer, checked by the compiler: the
 text signatures they render, and the tables that must be refused (more
 parameters than the argument capacity, a required parameter after an
-optional one, a None default on a kind that cannot be absent)."""
+optional one, a None default on a kind that cannot be absent), and the
+bodies that must be refused (positional parameters, which could be swapped,
+and a name that is not in the table)."""
 
 import pathlib
 import shutil
@@ -31,6 +33,8 @@ def test_rendered_signatures_and_counts():
     ("BAD_TOO_MANY", "more parameters than Args can hold"),
     ("BAD_REQUIRED_AFTER_OPTIONAL", "the required parameters come first"),
     ("BAD_NONE_DEFAULT", "a parameter whose default is None converts into a std::optional"),
+    ("BAD_SWAPPED_BODY", "a body takes its table's Values and reads each argument by name"),
+    ("BAD_UNKNOWN_NAME", "the table has no parameter of this name"),
 ])
 def test_refused_tables(define, message):
     done = compile_tables(define)

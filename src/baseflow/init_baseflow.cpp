@@ -26,9 +26,9 @@ using LinearReservoirNew = Constructor<"LinearReservoir",
 
 PyObject* linear_reservoir_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<LinearReservoir, LinearReservoirNew>(
-        subtype, args, kwargs,
-        [](const Timedelta& k_duration, double gw_fraction, double initial_q, std::uint64_t num_reservoir) {
-            return unwrap(make_linear_reservoir(k_duration, gw_fraction, initial_q, num_reservoir));
+        subtype, args, kwargs, [](auto& a) {
+            return unwrap(make_linear_reservoir(arg<"k_duration">(a), arg<"gw_fraction">(a), arg<"initial_q">(a),
+                                                arg<"num_reservoir">(a)));
         });
 }
 
@@ -56,19 +56,18 @@ using RunLinearReservoir = Function<"run_linear_reservoir",
                                     Param<"reservoirs", NamedMap<LinearReservoir>>>;
 
 PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunLinearReservoir>(
-        args, nargs, kwnames,
-        [](double basin_area, const auto& rainfall, const NamedMap<LinearReservoir>& layers) -> PyObject* {
-            // Every stage of every layer is a step per rainfall value.
-            double stages = 1.0;
-            for (const auto& layer : layers) stages = stages + static_cast<double>(layer.second.num_reservoir) + 1.0;
-            const bool long_run =
-                static_cast<double>(rainfall->data.size()) * stages >= static_cast<double>(kLongRunValues);
-            BaseflowResult result = unwrap(maybe_without_gil(
-                long_run, [&] { return linear_reservoir_baseflow(basin_area, *rainfall, layers); }));
-            // (total, flows), the flows dictionary keyed in the caller's layer order.
-            return to_python(std::make_pair(std::move(result.total), std::move(result.flows)));
-        });
+    return call<RunLinearReservoir>(args, nargs, kwnames, [](auto& a) -> PyObject* {
+        const auto& rainfall = arg<"rainfall">(a);
+        const NamedMap<LinearReservoir>& layers = arg<"reservoirs">(a);
+        // Every stage of every layer is a step per rainfall value.
+        double stages = 1.0;
+        for (const auto& layer : layers) stages = stages + static_cast<double>(layer.second.num_reservoir) + 1.0;
+        const bool long_run = static_cast<double>(rainfall->data.size()) * stages >= static_cast<double>(kLongRunValues);
+        BaseflowResult result = unwrap(maybe_without_gil(
+            long_run, [&] { return linear_reservoir_baseflow(arg<"basin_area">(a), *rainfall, layers); }));
+        // (total, flows), the flows dictionary keyed in the caller's layer order.
+        return to_python(std::make_pair(std::move(result.total), std::move(result.flows)));
+    });
 }
 
 constexpr auto kRunLinearReservoirDoc = RunLinearReservoir::doc(
@@ -101,12 +100,11 @@ namespace py {
 
 const ClassInfo& PyClass<LinearReservoir>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("LinearReservoir"),
-        kLinearReservoirDoc.c_str(),
-        0,  // not subclassable
-        linear_reservoir_new,
-        linear_reservoir_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("LinearReservoir"),
+        .doc = kLinearReservoirDoc.c_str(),
+        .flags = 0,  // not subclassable
+        .tp_new = linear_reservoir_new,
+        .getset = linear_reservoir_getset,
     };
     return info;
 }

@@ -7,15 +7,12 @@
 
 namespace quellmar::py {
 
-// ---------------------------------------------------------------------------
-// Argument error wrapping
-
 void wrap_argument_error(const char* name) noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
-    PyObject* exc = PyErr_GetRaisedException();
-    if (exc == nullptr) return;
-    if (Py_TYPE(exc) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
-        PyErr_SetRaisedException(exc);
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    if (!exc) return;
+    if (Py_TYPE(exc.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        PyErr_SetRaisedException(exc.release());
         return;
     }
 #else
@@ -27,36 +24,22 @@ void wrap_argument_error(const char* name) noexcept {
         PyErr_Restore(type, value, tb);
         return;
     }
-    Py_XDECREF(tb);
-    Py_DECREF(type);
-    PyObject* exc = value;
+    Ref discarded_type = Ref::steal(type);
+    Ref discarded_tb = Ref::steal(tb);
+    Ref exc = Ref::steal(value);
 #endif
-    PyObject* replacement = nullptr;
-    PyObject* text = PyObject_Str(exc);
-    if (text != nullptr) {
-        PyObject* message = PyUnicode_FromFormat("argument '%s': %U", name, text);
-        Py_DECREF(text);
-        if (message != nullptr) {
-            replacement = PyObject_CallOneArg(PyExc_TypeError, message);
-            Py_DECREF(message);
-        }
-    }
-    if (replacement == nullptr) {  // keep whatever failed while wrapping
-        Py_DECREF(exc);
-        return;
-    }
-    PyException_SetCause(replacement, PyException_GetCause(exc));  // steals the cause
-    Py_DECREF(exc);
+    Ref text = Ref::steal(PyObject_Str(exc.get()));
+    Ref message = text ? Ref::steal(PyUnicode_FromFormat("argument '%s': %U", name, text.get())) : Ref();
+    Ref replacement = message ? Ref::steal(PyObject_CallOneArg(PyExc_TypeError, message.get())) : Ref();
+    if (!replacement) return;  // keep whatever failed while wrapping
+    PyException_SetCause(replacement.get(), PyException_GetCause(exc.get()));  // steals the cause
+    exc = Ref();
 #if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(replacement);
+    PyErr_SetRaisedException(replacement.release());
 #else
-    PyErr_Restore(Py_NewRef(PyExc_TypeError), replacement, nullptr);
+    PyErr_Restore(Py_NewRef(PyExc_TypeError), replacement.release(), nullptr);
 #endif
 }
-
-
-// ---------------------------------------------------------------------------
-// Binding
 
 Args::Args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) : sig_(sig) {
     const Py_ssize_t n = static_cast<Py_ssize_t>(sig.names.size());

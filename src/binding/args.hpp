@@ -9,7 +9,10 @@
 // giving each parameter's name, the kind it converts into, and its default
 // (Required, DefaultNone, or Default<value>).  From the table come the names
 // and the required count that binding checks, the conversions with their
-// defaults, and the text-signature line of the docstring (RunClarkUh::doc).
+// defaults, the text-signature line of the docstring (RunClarkUh::doc), and
+// the converted values that the body receives: one RunClarkUh::Values, read
+// by parameter name (arg<"basin_area">(a)), so that a body cannot take its
+// arguments in another order than the table's.
 #pragma once
 
 #include <algorithm>
@@ -21,12 +24,9 @@
 #include <utility>
 
 #include "binding/from_python.hpp"
-#include "binding/ref.hpp"
+#include "binding/errors.hpp"
 
 namespace quellmar::py {
-
-// ---------------------------------------------------------------------------
-// Compile-time text
 
 template <std::size_t N>
 struct FixedString {
@@ -36,6 +36,15 @@ struct FixedString {
     static constexpr std::size_t length = N - 1;
     constexpr const char* c_str() const { return text; }
 };
+
+template <std::size_t A, std::size_t B>
+constexpr bool operator==(const FixedString<A>& a, const FixedString<B>& b) {
+    if constexpr (A != B) {
+        return false;
+    } else {
+        return std::equal(a.text, a.text + A, b.text);
+    }
+}
 
 template <std::size_t... Ns>
 consteval auto concat(const FixedString<Ns>&... parts) {
@@ -86,16 +95,16 @@ consteval auto listed() {
     }
 }
 
-// The converted arguments of one call: an aggregate, so that each value is
-// initialised directly by its conversion.
-template <std::size_t I, class T>
+// One converted argument: the value of parameter P, the I-th of its table.
+template <std::size_t I, class P>
 struct Value {
-    T value;
+    typename P::kind value;
 };
-template <class Indices, class... Kinds>
-struct Values;
-template <std::size_t... I, class... Kinds>
-struct Values<std::index_sequence<I...>, Kinds...> : Value<I, Kinds>... {};
+
+template <std::size_t I, class P>
+typename P::kind& value_at(Value<I, P>& v) {
+    return v.value;
+}
 
 template <class T>
 inline constexpr bool is_optional = false;
@@ -103,9 +112,6 @@ template <class T>
 inline constexpr bool is_optional<std::optional<T>> = true;
 
 }  // namespace detail
-
-// ---------------------------------------------------------------------------
-// Parameters
 
 // A parameter that must be given.
 struct Required {
@@ -181,6 +187,38 @@ private:
     PyObject* values_[kMaxParams] = {};
 };
 
+// The converted arguments of one call, read by parameter name with arg<>.
+// An aggregate, so that each value is initialised directly by its conversion.
+template <class Indices, class... Params>
+struct Values;
+template <std::size_t... I, class... Params>
+struct Values<std::index_sequence<I...>, Params...> : detail::Value<I, Params>... {
+    static constexpr std::size_t count = sizeof...(Params);
+    // The position of the parameter called `Name`, or the count when none is.
+    template <FixedString Name>
+    static consteval std::size_t index_of() {
+        constexpr bool match[] = {(Params::name == Name)..., false};
+        std::size_t i = 0;
+        while (i < sizeof...(Params) && !match[i]) ++i;
+        return i;
+    }
+};
+
+// The value of the parameter called `Name` (the body may move it away).
+template <FixedString Name, class V>
+auto& arg(V& values) {
+    constexpr std::size_t i = V::template index_of<Name>();
+    static_assert(i < V::count, "the table has no parameter of this name");
+    return detail::value_at<i>(values);
+}
+
+// The value of the one parameter of a table that has one.
+template <class V>
+auto& only_arg(V& values) {
+    static_assert(V::count == 1, "only_arg reads a table of one parameter");
+    return detail::value_at<0>(values);
+}
+
 // Converts with `convert`, naming `name` in a TypeError.
 template <class F>
 decltype(auto) converting(const char* name, F&& convert) {
@@ -197,9 +235,6 @@ template <Convertible T>
 T convert_named(PyObject* obj, const char* name) {
     return converting(name, [&] { return From<T>::convert(obj); });
 }
-
-// ---------------------------------------------------------------------------
-// Parameter tables
 
 enum class CallableKind { Function, Constructor, Method };
 
@@ -260,18 +295,21 @@ struct Parameters {
         return concat(text_signature, FixedString<N>(body));
     }
 
+    // The converted arguments that a body receives.
+    using Values = py::Values<std::index_sequence_for<Params...>, Params...>;
+
     // Converts the bound arguments in parameter order, naming the parameter
-    // in a TypeError, and calls body(values...) with the owned values (as
-    // rvalues: a body may take them over).
+    // in a TypeError, and calls body(values) with the owned values, which it
+    // reads by name (arg<"name">(values)) and may move away.
     template <class Body>
     static decltype(auto) apply(const Args& a, Body&& body) {
+        static_assert(std::is_invocable_v<Body, Values&>,
+                      "a body takes its table's Values and reads each argument by name");
         return [&]<std::size_t... I>(std::index_sequence<I...>) -> decltype(auto) {
             // A braced list is evaluated left to right: parameter order.  Each
             // value is built in place, without a move.
-            detail::Values<std::index_sequence<I...>, typename Params::kind...> values{
-                {converting(names[I], [&] { return Params::convert(a.raw(I)); })}...};
-            return std::forward<Body>(body)(
-                std::move(static_cast<detail::Value<I, typename Params::kind>&>(values).value)...);
+            Values values{{converting(names[I], [&] { return Params::convert(a.raw(I)); })}...};
+            return std::forward<Body>(body)(values);
         }(std::index_sequence_for<Params...>{});
     }
 };

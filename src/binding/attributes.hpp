@@ -44,18 +44,18 @@ int member_setter(PyObject* self, PyObject* value, void*) {
 }
 
 // Table entries: an attribute read from a data member, and one that can
-// also be set.
+// also be set.  An entry without `doc` has no docstring (__doc__ is None).
 template <ModuleClass T, auto Member>
-constexpr PyGetSetDef read_only(const char* name, const char* doc) {
+constexpr PyGetSetDef read_only(const char* name, const char* doc = nullptr) {
     return {name, member_getter<T, Member>, nullptr, doc, nullptr};
 }
 template <ModuleClass T, FixedString Name, auto Member>
-constexpr PyGetSetDef read_write(const char* doc) {
+constexpr PyGetSetDef read_write(const char* doc = nullptr) {
     return {Name.c_str(), member_getter<T, Member>, member_setter<T, Name, Member>, doc, nullptr};
 }
 // An attribute computed by `Field` from the value.
 template <ModuleClass T, auto Field>
-constexpr PyGetSetDef computed(const char* name, const char* doc) {
+constexpr PyGetSetDef computed(const char* name, const char* doc = nullptr) {
     return {name, getter<T, Field>, nullptr, doc, nullptr};
 }
 inline constexpr PyGetSetDef kGetSetEnd = {nullptr, nullptr, nullptr, nullptr, nullptr};

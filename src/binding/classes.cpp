@@ -6,9 +6,6 @@
 
 namespace quellmar::py {
 
-// ---------------------------------------------------------------------------
-// Classes and borrows
-
 const char* ClassInfo::name() const {
     const char* dot = std::strrchr(spec_name, '.');
     return dot != nullptr ? dot + 1 : spec_name;

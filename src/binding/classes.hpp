@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "binding/once.hpp"
-#include "binding/ref.hpp"
+#include "binding/errors.hpp"
 #include "compat_strings.hpp"
 
 namespace quellmar::py {
@@ -22,13 +22,15 @@ struct Instance {
     T value;
 };
 
+// A class as its Python-facing code describes it, with designated
+// initialisers; what it leaves out, the class does not have.
 struct ClassInfo {
     const char* spec_name;  // QUELLMAR_CLASS_TYPE_NAME("<Name>")
     const char* doc;
-    unsigned long flags;  // Py_TPFLAGS_BASETYPE, Py_TPFLAGS_DISALLOW_INSTANTIATION
-    newfunc tp_new;       // nullptr for classes without a Python constructor
-    PyGetSetDef* getset;
-    PyMethodDef* methods;
+    unsigned long flags = 0;  // Py_TPFLAGS_BASETYPE, Py_TPFLAGS_DISALLOW_INSTANTIATION
+    newfunc tp_new = nullptr;  // none for classes without a Python constructor
+    PyGetSetDef* getset = nullptr;
+    PyMethodDef* methods = nullptr;
     getbufferproc getbuffer = nullptr;  // the buffer protocol, for classes that export values
     releasebufferproc releasebuffer = nullptr;
 

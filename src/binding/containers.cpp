@@ -11,9 +11,6 @@
 
 namespace quellmar::py {
 
-// ---------------------------------------------------------------------------
-// Vectors of doubles
-
 namespace {
 
 // The most a vector conversion reserves before reading: a length reported by
@@ -220,10 +217,6 @@ PyObject* To<std::vector<double>>::convert(const std::vector<double>& v) {
     }
     return list.release();
 }
-
-
-// ---------------------------------------------------------------------------
-// Dictionaries
 
 void walk_dict(PyObject* obj, void (*visit)(void*, PyObject*, PyObject*), void* ctx) {
     if (!PyDict_Check(obj)) raise_cast(obj, "dict");

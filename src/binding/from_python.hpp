@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "binding/classes.hpp"
-#include "binding/ref.hpp"
+#include "binding/errors.hpp"
 #include "duration.hpp"
 #include "named_map.hpp"
 

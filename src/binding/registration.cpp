@@ -1,21 +1,9 @@
-// Registration, warnings, enum messages.
-#include <cstring>
-#include <string>
-
+// Registering functions, classes and submodules in a module.
 #include "binding/registration.hpp"
-#include "compat_strings.hpp"
+
+#include <cstring>
 
 namespace quellmar::py {
-
-// ---------------------------------------------------------------------------
-// Warnings, registration, enum messages
-
-void warn(const char* message) {
-    Ref warnings = Ref::check(PyImport_ImportModule("warnings"));
-    Ref function = Ref::check(PyObject_GetAttrString(warnings.get(), "warn"));
-    Ref text = Ref::check(PyUnicode_FromString(message));
-    Ref result = Ref::check(PyObject_CallOneArg(function.get(), text.get()));
-}
 
 void register_object(PyObject* module, const char* name, PyObject* obj) {
     Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
@@ -48,21 +36,5 @@ void add_submodule(PyObject* parent, const char* name, void (*fill)(PyObject*)) 
     fill(sub.get());
     register_submodule(parent, sub.get());
 }
-
-std::string enum_extraction_message(const char* enum_name, std::span<const VariantRefusal> refusals) {
-    std::string names;
-    for (std::size_t i = 0; i < refusals.size(); ++i) {
-        if (i > 0) names += " | ";
-        names += refusals[i].variant;
-    }
-    std::string message = std::string(compat::kEnumExtractHead) + enum_name + " ('" + names + "')";
-    for (const auto& r : refusals) {
-        message += std::string(compat::kEnumVariantLine) + r.variant + " (" + r.variant + compat::kEnumFieldExtract +
-                   enum_name + "::" + r.variant + compat::kEnumCausedBy + r.reason;
-    }
-    return message;
-}
-
-std::string describe_cast(PyObject* obj, const char* target) { return "TypeError: " + cast_message(obj, target); }
 
 }  // namespace quellmar::py

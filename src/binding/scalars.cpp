@@ -12,9 +12,7 @@
 
 namespace quellmar::py {
 
-// ---------------------------------------------------------------------------
 // The datetime C API, imported at first need and kept.
-
 namespace {
 
 OnceCell datetime_capsule_cell;
@@ -23,14 +21,11 @@ std::atomic<PyDateTime_CAPI*> datetime_api{nullptr};
 PyDateTime_CAPI* dt_api() {
     if (PyDateTime_CAPI* api = datetime_api.load(std::memory_order_acquire)) return api;
     PyObject* capsule = datetime_capsule_cell.get([]() -> PyObject* {
-        PyObject* module = PyImport_ImportModule("datetime");
-        if (module == nullptr) return nullptr;
-        PyObject* cap = PyObject_GetAttrString(module, "datetime_CAPI");
-        Py_DECREF(module);
-        if (cap != nullptr && PyCapsule_GetPointer(cap, PyDateTime_CAPSULE_NAME) == nullptr) {
-            Py_CLEAR(cap);
-        }
-        return cap;
+        Ref module = Ref::steal(PyImport_ImportModule("datetime"));
+        if (!module) return nullptr;
+        Ref cap = Ref::steal(PyObject_GetAttrString(module.get(), "datetime_CAPI"));
+        if (cap && PyCapsule_GetPointer(cap.get(), PyDateTime_CAPSULE_NAME) == nullptr) return nullptr;
+        return cap.release();
     });
     if (capsule == nullptr) fail();
     auto* api = static_cast<PyDateTime_CAPI*>(PyCapsule_GetPointer(capsule, PyDateTime_CAPSULE_NAME));
@@ -57,10 +52,6 @@ PyObject* To<WholeSeconds>::convert(WholeSeconds v) {
     const int secs = v.seconds % 86400;
     return Ref::check(api->Delta_FromDelta(days, secs, 0, 1, api->DeltaType)).release();
 }
-
-
-// ---------------------------------------------------------------------------
-// Scalars
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "binding/classes.hpp"
-#include "binding/ref.hpp"
+#include "binding/errors.hpp"
 #include "named_map.hpp"
 
 namespace quellmar::py {

@@ -15,16 +15,17 @@ using CalculateKge = Function<"calculate_kge",
                               Param<"use_log", bool, Default<false>>>;
 
 PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<CalculateKge>(
-        args, nargs, kwnames, [](const DoubleView& sim, const DoubleView& obs, bool use_log) -> PyObject* {
-            // A view reads the caller's buffer in place and keeps the lock; two
-            // converted copies are the routine's own.
-            const bool owned = sim.owned() && obs.owned();
-            const bool long_run = owned && obs.values().size() >= kLongRunValues;
-            Expected<double> kge = maybe_without_gil(
-                long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), use_log); });
-            return to_python(unwrap(std::move(kge)));
-        });
+    return call<CalculateKge>(args, nargs, kwnames, [](auto& a) -> PyObject* {
+        const DoubleView& sim = arg<"sim">(a);
+        const DoubleView& obs = arg<"obs">(a);
+        // A view reads the caller's buffer in place and keeps the lock; two
+        // converted copies are the routine's own.
+        const bool owned = sim.owned() && obs.owned();
+        const bool long_run = owned && obs.values().size() >= kLongRunValues;
+        Expected<double> kge = maybe_without_gil(
+            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), arg<"use_log">(a)); });
+        return to_python(unwrap(std::move(kge)));
+    });
 }
 
 constexpr auto kCalculateKgeDoc = CalculateKge::doc(

@@ -38,17 +38,14 @@ using RunDeficitAndConstant = Function<"run_deficit_and_constant",
                                        Param<"time_to_dry", Timedelta>>;
 
 PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunDeficitAndConstant>(
-        args, nargs, kwnames,
-        [](const auto& rainfall, double initial_deficit, double max_deficit, double constant_loss_per_hr,
-           const Timedelta& time_to_dry) -> PyObject* {
-            Expected<DeficitConstantResult> result =
-                maybe_without_gil(rainfall->data.size() >= kLongRunValues, [&] {
-                    return deficit_and_constant(*rainfall, initial_deficit, max_deficit, constant_loss_per_hr,
-                                                time_to_dry);
-                });
-            return to_python(unwrap(std::move(result)));
+    return call<RunDeficitAndConstant>(args, nargs, kwnames, [](auto& a) -> PyObject* {
+        const auto& rainfall = arg<"rainfall">(a);
+        Expected<DeficitConstantResult> result = maybe_without_gil(rainfall->data.size() >= kLongRunValues, [&] {
+            return deficit_and_constant(*rainfall, arg<"initial_deficit">(a), arg<"max_deficit">(a),
+                                        arg<"constant_loss_per_hr">(a), arg<"time_to_dry">(a));
         });
+        return to_python(unwrap(std::move(result)));
+    });
 }
 
 constexpr auto kRunDeficitAndConstantDoc = RunDeficitAndConstant::doc(
@@ -75,12 +72,10 @@ namespace py {
 
 const ClassInfo& PyClass<DeficitConstantResult>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("DeficitConstantResult"),
-        "Results from the deficit-and-constant rainfall loss model.",
-        Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-        nullptr,
-        result_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("DeficitConstantResult"),
+        .doc = "Results from the deficit-and-constant rainfall loss model.",
+        .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        .getset = result_getset,
     };
     return info;
 }

@@ -28,20 +28,17 @@ using RunLevelPoolRouting = Function<"run_level_pool_routing",
                                      Param<"discharge_info", NamedMap<DischargeInfo>>>;
 
 PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunLevelPoolRouting>(
-        args, nargs, kwnames,
-        [](const auto& inflow, double initial_elevation, const auto& curve,
-           const NamedMap<DischargeInfo>& outlets) -> PyObject* {
-            // One step per simulated second: all but the shortest runs let
-            // other threads run meanwhile.
-            const auto seconds =
-                static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
-            Expected<LevelPoolResult> result =
-                maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
-                    return quellmar::run_level_pool_routing(*inflow, initial_elevation, *curve, outlets);
-                });
-            return to_python(unwrap(std::move(result)));
+    return call<RunLevelPoolRouting>(args, nargs, kwnames, [](auto& a) -> PyObject* {
+        const auto& inflow = arg<"inflow">(a);
+        // One step per simulated second: all but the shortest runs let
+        // other threads run meanwhile.
+        const auto seconds = static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
+        Expected<LevelPoolResult> result = maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
+            return quellmar::run_level_pool_routing(*inflow, arg<"initial_elevation">(a), *arg<"elevation_storage">(a),
+                                                    arg<"discharge_info">(a));
         });
+        return to_python(unwrap(std::move(result)));
+    });
 }
 
 constexpr auto kRunLevelPoolRoutingDoc = RunLevelPoolRouting::doc(
@@ -78,12 +75,10 @@ namespace py {
 
 const ClassInfo& PyClass<LevelPoolResult>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("LevelPoolResult"),
-        "Results of a level pool routing simulation.",
-        Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-        nullptr,
-        level_pool_result_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("LevelPoolResult"),
+        .doc = "Results of a level pool routing simulation.",
+        .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        .getset = level_pool_result_getset,
     };
     return info;
 }

@@ -18,21 +18,24 @@ using SeriesNew = Constructor<Class,
 // converted and validated, then time_step converted to whole seconds.
 template <class Series, FixedString Class>
 PyObject* series_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<Series, SeriesNew<Class>>(
-        subtype, args, kwargs, [](std::vector<double>&& data, const Timedelta& step, std::string&& kind) {
-            unwrap(validate_kind(kind));
-            const std::int32_t seconds = unwrap(series_time_step(step));
-            return Series{std::move(data), seconds, std::move(kind)};
-        });
+    return construct<Series, SeriesNew<Class>>(subtype, args, kwargs, [](auto& a) {
+        unwrap(validate_kind(arg<"kind">(a)));
+        const std::int32_t seconds = unwrap(series_time_step(arg<"time_step">(a)));
+        return Series{std::move(arg<"data">(a)), seconds, std::move(arg<"kind">(a))};
+    });
 }
+
+// The series' attributes have always had an empty docstring (__doc__ is "",
+// not None), which callers may read.
+constexpr const char* kEmptyDoc = "";
 
 template <class Series>
 PyGetSetDef* series_getset() {
     static constexpr auto time_step_of = [](const Series& s) { return WholeSeconds{s.time_step}; };
     static PyGetSetDef defs[] = {
-        read_only<Series, &Series::data>("data", ""),
-        computed<Series, time_step_of>("time_step", ""),
-        read_only<Series, &Series::kind>("kind", ""),
+        read_only<Series, &Series::data>("data", kEmptyDoc),
+        computed<Series, time_step_of>("time_step", kEmptyDoc),
+        read_only<Series, &Series::kind>("kind", kEmptyDoc),
         kGetSetEnd,
     };
     return defs;
@@ -44,28 +47,28 @@ int series_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     return get_doubles_buffer<Series, [](const Series& s) -> const auto& { return s.data; }>(self, view, flags);
 }
 
-template <class Series>
-PyMethodDef total_duration_def(const char* doc) {
-    return {"total_duration", method_noargs<Series, [](const Series& s) { return s.total_duration(); }>, METH_NOARGS,
-            doc};
-}
+template <FixedString Class>
+using TotalDuration = Method<Class, "total_duration">;
 
-using ContinuousTotalDuration = Method<"ContinuousTimeSeries", "total_duration">;
-using IncrementalTotalDuration = Method<"IncrementalTimeSeries", "total_duration">;
+template <class Series, FixedString Class>
+PyMethodDef total_duration_def(const char* doc) {
+    return noargs_def<TotalDuration<Class>, method_noargs<Series, [](const Series& s) { return s.total_duration(); }>>(
+        doc);
+}
 using Disaggregate = Method<"IncrementalTimeSeries", "disaggregate", Param<"target_step", std::int32_t>>;
 
 PyObject* disaggregate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<Disaggregate>(args, nargs, kwnames, [&](std::int32_t target) -> PyObject* {
+    return call<Disaggregate>(args, nargs, kwnames, [&](auto& a) -> PyObject* {
         Expected<IncrementalTimeSeries> result = read_value<IncrementalTimeSeries>(
-            self, [&](const IncrementalTimeSeries& s) { return s.disaggregate(target); });
+            self, [&](const IncrementalTimeSeries& s) { return s.disaggregate(arg<"target_step">(a)); });
         return to_python(unwrap(std::move(result)));
     });
 }
 
 constexpr auto kContinuousTotalDurationDoc =
-    ContinuousTotalDuration::doc("Total duration from the first to the last data point, in seconds.");
+    TotalDuration<"ContinuousTimeSeries">::doc("Total duration from the first to the last data point, in seconds.");
 constexpr auto kIncrementalTotalDurationDoc =
-    IncrementalTotalDuration::doc("Total duration spanning all time-step intervals, in seconds.");
+    TotalDuration<"IncrementalTimeSeries">::doc("Total duration spanning all time-step intervals, in seconds.");
 constexpr auto kDisaggregateDoc = Disaggregate::doc(
     "Disaggregate the series to a finer ``target_step``, given in seconds.\n\n"
     "Each interval's value is spread evenly over its sub-intervals, so the total\n"
@@ -73,12 +76,12 @@ constexpr auto kDisaggregateDoc = Disaggregate::doc(
     "the series' own time step.");
 
 PyMethodDef continuous_methods[] = {
-    total_duration_def<ContinuousTimeSeries>(kContinuousTotalDurationDoc.c_str()),
+    total_duration_def<ContinuousTimeSeries, "ContinuousTimeSeries">(kContinuousTotalDurationDoc.c_str()),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef incremental_methods[] = {
-    total_duration_def<IncrementalTimeSeries>(kIncrementalTotalDurationDoc.c_str()),
+    total_duration_def<IncrementalTimeSeries, "IncrementalTimeSeries">(kIncrementalTotalDurationDoc.c_str()),
     fastcall_def<Disaggregate, disaggregate>(kDisaggregateDoc.c_str()),
     {nullptr, nullptr, 0, nullptr},
 };
@@ -103,28 +106,28 @@ namespace py {
 
 const ClassInfo& PyClass<ContinuousTimeSeries>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ContinuousTimeSeries"),
-        kContinuousDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
-        series_getset<ContinuousTimeSeries>(),
-        continuous_methods,
-        series_buffer<ContinuousTimeSeries>,
-        release_doubles,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ContinuousTimeSeries"),
+        .doc = kContinuousDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
+        .getset = series_getset<ContinuousTimeSeries>(),
+        .methods = continuous_methods,
+        .getbuffer = series_buffer<ContinuousTimeSeries>,
+        .releasebuffer = release_doubles,
     };
     return info;
 }
 
 const ClassInfo& PyClass<IncrementalTimeSeries>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("IncrementalTimeSeries"),
-        kIncrementalDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
-        series_getset<IncrementalTimeSeries>(),
-        incremental_methods,
-        series_buffer<IncrementalTimeSeries>,
-        release_doubles,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("IncrementalTimeSeries"),
+        .doc = kIncrementalDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
+        .getset = series_getset<IncrementalTimeSeries>(),
+        .methods = incremental_methods,
+        .getbuffer = series_buffer<IncrementalTimeSeries>,
+        .releasebuffer = release_doubles,
     };
     return info;
 }

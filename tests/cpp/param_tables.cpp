@@ -1,6 +1,7 @@
 // Compile-time checks of the parameter tables (tests/test_param_tables.py):
-// the text signatures rendered from tables, the required count, and, with
-// one of the BAD_* macros defined, the tables that must not compile.
+// the text signatures rendered from tables, the required count, the values
+// a body reads by name, and, with one of the BAD_* macros defined, the
+// tables and bodies that must not compile.
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -32,6 +33,26 @@ static_assert(same(M::doc("Body.").c_str(), "step($self, target)\n--\n\nBody."))
 using Eight = Function<"eight", Param<"a", double>, Param<"b", double>, Param<"c", double>, Param<"d", double>,
                        Param<"e", double>, Param<"f", double>, Param<"g", double>, Param<"h", double>>;
 static_assert(Eight::count == kMaxParams);
+
+// A body reads its arguments by the table's names, whatever their order.
+using Reach = Function<"route", Param<"x", double>, Param<"initial_outflow", double>>;
+inline double route(const Args& a) {
+    return Reach::apply(a, [](auto& v) { return arg<"x">(v) - arg<"initial_outflow">(v); });
+}
+static_assert(Reach::Values::index_of<"initial_outflow">() == 1 && Reach::Values::index_of<"y">() == Reach::count);
+
+#ifdef BAD_SWAPPED_BODY
+// Positional parameters, here in the wrong order, are refused.
+inline double swapped(const Args& a) {
+    return Reach::apply(a, [](double initial_outflow, double x) { return x - initial_outflow; });
+}
+#endif
+
+#ifdef BAD_UNKNOWN_NAME
+inline double misnamed(const Args& a) {
+    return Reach::apply(a, [](auto& v) { return arg<"outflow">(v); });
+}
+#endif
 
 #ifdef BAD_TOO_MANY
 using Nine = Function<"nine", Param<"a", double>, Param<"b", double>, Param<"c", double>, Param<"d", double>,

@@ -21,8 +21,8 @@ using ElevationDischargeNew = Constructor<"ElevationDischarge",
 
 PyObject* elevation_discharge_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ElevationDischarge, ElevationDischargeNew>(
-        subtype, args, kwargs, [](std::vector<double>&& elevation, std::vector<double>&& discharge) {
-            return unwrap(ElevationDischarge::create(std::move(elevation), std::move(discharge)));
+        subtype, args, kwargs, [](auto& a) {
+            return unwrap(ElevationDischarge::create(std::move(arg<"elevation">(a)), std::move(arg<"discharge">(a))));
         });
 }
 
@@ -30,8 +30,8 @@ constexpr auto elevation_of_rating = [](const ElevationDischarge& c) -> const au
 constexpr auto discharge_of_rating = [](const ElevationDischarge& c) -> const auto& { return c.discharge(); };
 
 PyGetSetDef elevation_discharge_getset[] = {
-    computed<ElevationDischarge, elevation_of_rating>("elevation", nullptr),
-    computed<ElevationDischarge, discharge_of_rating>("discharge", nullptr),
+    computed<ElevationDischarge, elevation_of_rating>("elevation"),
+    computed<ElevationDischarge, discharge_of_rating>("discharge"),
     kGetSetEnd,
 };
 
@@ -44,8 +44,8 @@ using ElevationStorageNew = Constructor<"ElevationStorage",
 
 PyObject* elevation_storage_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ElevationStorage, ElevationStorageNew>(
-        subtype, args, kwargs, [](std::vector<double>&& elevation, std::vector<double>&& storage) {
-            return unwrap(ElevationStorage::create(std::move(elevation), std::move(storage)));
+        subtype, args, kwargs, [](auto& a) {
+            return unwrap(ElevationStorage::create(std::move(arg<"elevation">(a)), std::move(arg<"storage">(a))));
         });
 }
 
@@ -56,7 +56,8 @@ using GetElevation = Method<"ElevationStorage", "get_elevation", Param<"storage"
 // under a shared borrow.
 template <class Table, Expected<double> (ElevationStorage::*Lookup)(double) const>
 PyObject* storage_lookup(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<Table>(args, nargs, kwnames, [&](double x) -> PyObject* {
+    return call<Table>(args, nargs, kwnames, [&](auto& a) -> PyObject* {
+        const double x = only_arg(a);
         Expected<double> result =
             read_value<ElevationStorage>(self, [&](const ElevationStorage& c) { return (c.*Lookup)(x); });
         return to_python(unwrap(std::move(result)));
@@ -67,8 +68,8 @@ constexpr auto elevation_of_curve = [](const ElevationStorage& c) -> const auto&
 constexpr auto storage_of_curve = [](const ElevationStorage& c) -> const auto& { return c.storage(); };
 
 PyGetSetDef elevation_storage_getset[] = {
-    computed<ElevationStorage, elevation_of_curve>("elevation", nullptr),
-    computed<ElevationStorage, storage_of_curve>("storage", nullptr),
+    computed<ElevationStorage, elevation_of_curve>("elevation"),
+    computed<ElevationStorage, storage_of_curve>("storage"),
     kGetSetEnd,
 };
 
@@ -106,10 +107,10 @@ using ControlledNew = Constructor<"ControlledDischargeInfo",
 
 PyObject* controlled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ControlledDischargeInfo, ControlledNew>(
-        subtype, args, kwargs,
-        [](ElevationDischarge&& curve, std::optional<double> minimum, std::optional<double> maximum,
-           std::optional<double> release) {
-            return ControlledDischargeInfo::create(std::move(curve), minimum, maximum, release);
+        subtype, args, kwargs, [](auto& a) {
+            return ControlledDischargeInfo::create(std::move(arg<"elevation_discharge">(a)),
+                                                   arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
+                                                   arg<"maximum_release">(a));
         });
 }
 
@@ -128,8 +129,8 @@ using UnControlledNew = Constructor<"UnControlledDischargeInfo",
 
 PyObject* uncontrolled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<UnControlledDischargeInfo, UnControlledNew>(
-        subtype, args, kwargs, [](ElevationDischarge&& curve, std::optional<double> offset) {
-            return UnControlledDischargeInfo{offset, std::move(curve)};
+        subtype, args, kwargs, [](auto& a) {
+            return UnControlledDischargeInfo{arg<"elevation_offset">(a), std::move(arg<"elevation_discharge">(a))};
         });
 }
 
@@ -149,10 +150,9 @@ using SpecifiedNew = Constructor<"SpecifiedDischargeInfo",
 
 PyObject* specified_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<SpecifiedDischargeInfo, SpecifiedNew>(
-        subtype, args, kwargs,
-        [](ContinuousTimeSeries&& series, std::optional<double> minimum, std::optional<double> maximum,
-           std::optional<double> release) {
-            return SpecifiedDischargeInfo{minimum, maximum, release, std::move(series)};
+        subtype, args, kwargs, [](auto& a) {
+            return SpecifiedDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
+                                          arg<"maximum_release">(a), std::move(arg<"discharge">(a))};
         });
 }
 
@@ -160,9 +160,9 @@ using Specified = SpecifiedDischargeInfo;
 PyGetSetDef specified_getset[] = {
     read_only<Specified, &Specified::discharge>("discharge",
                                                 "Time series of prescribed outflow values (kind=discharge)."),
-    read_only<Specified, &Specified::minimum_elevation>("minimum_elevation", nullptr),
-    read_only<Specified, &Specified::maximum_elevation>("maximum_elevation", nullptr),
-    read_only<Specified, &Specified::maximum_release>("maximum_release", nullptr),
+    read_only<Specified, &Specified::minimum_elevation>("minimum_elevation"),
+    read_only<Specified, &Specified::maximum_elevation>("maximum_elevation"),
+    read_only<Specified, &Specified::maximum_release>("maximum_release"),
     kGetSetEnd,
 };
 
@@ -173,8 +173,8 @@ using ConstantNew = Constructor<"ConstantDischargeInfo",
 
 PyObject* constant_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return construct<ConstantDischargeInfo, ConstantNew>(
-        subtype, args, kwargs, [](double discharge, std::optional<double> minimum, std::optional<double> maximum) {
-            return ConstantDischargeInfo{minimum, maximum, discharge};
+        subtype, args, kwargs, [](auto& a) {
+            return ConstantDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a), arg<"discharge">(a)};
         });
 }
 
@@ -260,72 +260,67 @@ namespace py {
 
 const ClassInfo& PyClass<ElevationDischarge>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ElevationDischarge"),
-        kElevationDischargeDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        elevation_discharge_new,
-        elevation_discharge_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ElevationDischarge"),
+        .doc = kElevationDischargeDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = elevation_discharge_new,
+        .getset = elevation_discharge_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<ElevationStorage>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ElevationStorage"),
-        kElevationStorageDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        elevation_storage_new,
-        elevation_storage_getset,
-        elevation_storage_methods,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ElevationStorage"),
+        .doc = kElevationStorageDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = elevation_storage_new,
+        .getset = elevation_storage_getset,
+        .methods = elevation_storage_methods,
     };
     return info;
 }
 
 const ClassInfo& PyClass<ControlledDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ControlledDischargeInfo"),
-        kControlledDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        controlled_new,
-        controlled_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ControlledDischargeInfo"),
+        .doc = kControlledDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = controlled_new,
+        .getset = controlled_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<UnControlledDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("UnControlledDischargeInfo"),
-        kUnControlledDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        uncontrolled_new,
-        uncontrolled_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("UnControlledDischargeInfo"),
+        .doc = kUnControlledDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = uncontrolled_new,
+        .getset = uncontrolled_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<SpecifiedDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("SpecifiedDischargeInfo"),
-        kSpecifiedDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        specified_new,
-        specified_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("SpecifiedDischargeInfo"),
+        .doc = kSpecifiedDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = specified_new,
+        .getset = specified_getset,
     };
     return info;
 }
 
 const ClassInfo& PyClass<ConstantDischargeInfo>::info() {
     static const ClassInfo info{
-        QUELLMAR_CLASS_TYPE_NAME("ConstantDischargeInfo"),
-        kConstantDischargeInfoDoc.c_str(),
-        Py_TPFLAGS_BASETYPE,
-        constant_new,
-        constant_getset,
-        nullptr,
+        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ConstantDischargeInfo"),
+        .doc = kConstantDischargeInfoDoc.c_str(),
+        .flags = Py_TPFLAGS_BASETYPE,
+        .tp_new = constant_new,
+        .getset = constant_getset,
     };
     return info;
 }
