@@ -158,7 +158,7 @@ build_one() {  # MINOR ARCH: one wheel, repaired into $OUT
     suffix=$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
     suffix=${suffix/x86_64-linux-gnu/$arch-linux-gnu}
     local soabi=${suffix#.}
-    local pip_args=(--no-deps -w "$raw" -C "build-dir=build/zig-{wheel_tag}"
+    local pip_args=(--no-deps -w "$raw" -C "build-dir=build/zig-$arch-{wheel_tag}"
                     -C "cmake.define.Python_SOABI=${soabi%.so}")
     env_args+=(SETUPTOOLS_EXT_SUFFIX="$suffix")
     if [ "$arch" = aarch64 ]; then
@@ -184,14 +184,20 @@ build_one() {  # MINOR ARCH: one wheel, repaired into $OUT
         wheel=$(ls "$raw"/quellmar-*.whl)
     fi
     case $wheel in *"linux_$arch.whl") ;; *) die "wrong platform tag: $wheel" ;; esac
-    unzip -l "$wheel" | grep -q " quellmar$suffix\$" \
+    # (the listing is read whole: grep -q closing the pipe early would fail it)
+    local listing
+    listing=$(unzip -l "$wheel")
+    grep -q " quellmar$suffix\$" <<<"$listing" \
         || die "$wheel does not hold the module with the target's suffix"
-    PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" repair --plat "manylinux_2_17_$arch" -w "$OUT" "$wheel" >&2
+    # (auditwheel takes --plat names of this machine's architecture only;
+    # "auto" is the most compatible tag the wheel's symbols allow, checked below)
+    PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" repair --plat auto -w "$OUT" "$wheel" >&2
     local fixed
     fixed=$(ls -t "$OUT"/quellmar-*"manylinux_2_17_$arch"*.whl | head -n1)
     "$venv/bin/auditwheel" show "$fixed" | tee "$WORK/show-$minor-$arch.txt" >&2
     grep -q "manylinux_2_17_$arch" "$WORK/show-$minor-$arch.txt" || die "auditwheel: $fixed is not manylinux_2_17"
-    unzip -l "$fixed" | grep -q 'dist-info/licenses/LICENSE' || die "$fixed lacks the LICENSE"
+    listing=$(unzip -l "$fixed")
+    grep -q 'dist-info/licenses/LICENSE$' <<<"$listing" || die "$fixed lacks the LICENSE"
     log "built $(basename "$fixed")"
 }
 
@@ -199,7 +205,9 @@ wheel_of() {  # MINOR ARCH: the repaired wheel's path
     local tag=cp${1//[.t]/}
     local abi=$tag
     case $1 in *t) abi=${tag}t ;; esac
-    ls "$OUT"/quellmar-*-"$tag-$abi"-*manylinux_2_17_"$2"*.whl 2>/dev/null | head -n1
+    local found=("$OUT"/quellmar-*-"$tag-$abi"-*manylinux_2_17_"$2"*.whl)
+    [ -e "${found[0]}" ] && echo "${found[0]}"
+    return 0
 }
 
 cmd_build() {
