@@ -193,7 +193,8 @@ build_one() {  # MINOR ARCH: one wheel, repaired into $OUT
     # "auto" is the most compatible tag the wheel's symbols allow, checked below)
     PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" repair --plat auto -w "$OUT" "$wheel" >&2
     local fixed
-    fixed=$(ls -t "$OUT"/quellmar-*"manylinux_2_17_$arch"*.whl | head -n1)
+    fixed=$(wheel_of "$minor" "$arch")
+    [ -n "$fixed" ] || die "auditwheel made no manylinux_2_17_$arch wheel of $(basename "$wheel")"
     "$venv/bin/auditwheel" show "$fixed" | tee "$WORK/show-$minor-$arch.txt" >&2
     grep -q "manylinux_2_17_$arch" "$WORK/show-$minor-$arch.txt" || die "auditwheel: $fixed is not manylinux_2_17"
     listing=$(unzip -l "$fixed")
