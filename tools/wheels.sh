@@ -337,11 +337,15 @@ magic, cputype, _, filetype = struct.unpack("<IiiI", head[:16])
 assert magic == 0xFEEDFACF, f"{path}: not a 64-bit Mach-O file ({magic:#x})"
 want = {"aarch64": 0x0100000C, "x86_64": 0x01000007}[arch]
 assert cputype == want, f"{path}: CPU type {cputype:#x}, not {arch}"
-assert filetype == 8, f"{path}: Mach-O file type {filetype}, not a bundle/dylib (MH_BUNDLE=8)"
+assert filetype in (6, 8), f"{path}: Mach-O file type {filetype}, not a dylib or bundle"
 def nm(*flags):
     out = subprocess.run(["llvm-nm-16", *flags, path], check=True, capture_output=True, text=True).stdout
     return [line.split()[-1] for line in out.splitlines() if line.strip()]
-exported = sorted(nm("--extern-only", "--defined-only"))
+# what dyld sees: the export trie (-exported_symbols_list must leave only the
+# entry points there; libc++'s weak operator new/delete must not be exported)
+trie = subprocess.run(["llvm-objdump-16", "--macho", "--exports-trie", path],
+                      check=True, capture_output=True, text=True).stdout
+exported = sorted(line.split()[1] for line in trie.splitlines() if line.startswith("0x"))
 inits = [s for s in exported if s.startswith("_PyInit_")]
 assert len(inits) == 7 and "_PyInit_quellmar" in inits and exported == inits, f"exported: {exported}"
 undefined = nm("--undefined-only")

@@ -21,6 +21,7 @@ if(_quellmar_target MATCHES "-macos")
     endif()
     string(REGEX MATCH "[0-9]+(\\.[0-9]+)*$" CMAKE_OSX_DEPLOYMENT_TARGET "${_quellmar_target}")
     set(CMAKE_SYSTEM_PROCESSOR ${_quellmar_arch})
+    set(CMAKE_USER_MAKE_RULES_OVERRIDE "${CMAKE_CURRENT_LIST_DIR}/darwin-rules.cmake")
 elseif(NOT (CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_HOST_SYSTEM_PROCESSOR STREQUAL _quellmar_arch))
     # another architecture: a cross build, which cannot run the interpreter;
     # the module's suffix comes from Python_SOABI, the headers from
