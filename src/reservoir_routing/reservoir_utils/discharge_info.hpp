@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "reservoir_routing/reservoir_utils/constant_discharge.hpp"
@@ -13,6 +14,22 @@
 #include "reservoir_routing/reservoir_utils/uncontrolled_discharge.hpp"
 
 namespace quellmar {
+
+// Calls f with the alternative `v` holds, as std::visit does, by comparing
+// its index with each alternative's in turn.  The calls are direct, so the
+// per-second rules inline into the routing loop whatever the standard
+// library: libc++'s std::visit calls through a table of function pointers,
+// which no compiler inlines.  The last alternative is read by std::get, so a
+// variant left valueless throws std::bad_variant_access as with std::visit.
+template <std::size_t I = 0, class F, class V>
+inline decltype(auto) visit_alternative(F&& f, V&& v) {
+    if constexpr (I + 1 == std::variant_size_v<std::remove_cvref_t<V>>) {
+        return f(std::get<I>(std::forward<V>(v)));
+    } else {
+        if (v.index() == I) return f(*std::get_if<I>(&v));
+        return visit_alternative<I + 1>(std::forward<F>(f), std::forward<V>(v));
+    }
+}
 
 // One outlet of any kind.  The variants, in their declared order, are the one
 // list of the kinds: the rules below and the conversion from Python follow
@@ -24,7 +41,7 @@ struct DischargeInfo {
     Outlet outlet;
 
     Expected<double> get_discharge(const DischargeQuery& query) const {
-        return std::visit([&](const auto& o) { return o.get_discharge(query); }, outlet);
+        return visit_alternative([&](const auto& o) { return o.get_discharge(query); }, outlet);
     }
 };
 
@@ -40,13 +57,13 @@ public:
                            info.outlet)) {}
 
     void prepare(std::int64_t first, std::size_t count) {
-        std::visit([&](auto& r) { r.prepare(first, count); }, rule_);
+        visit_alternative([&](auto& r) { r.prepare(first, count); }, rule_);
     }
     bool try_discharge(const Second& second, double& q) const {
-        return std::visit([&](const auto& r) { return r.try_discharge(second, q); }, rule_);
+        return visit_alternative([&](const auto& r) { return r.try_discharge(second, q); }, rule_);
     }
     Expected<double> discharge(const Second& second) {
-        return std::visit([&](auto& r) { return r.discharge(second); }, rule_);
+        return visit_alternative([&](auto& r) { return r.discharge(second); }, rule_);
     }
 
 private:
