@@ -1,5 +1,9 @@
 #include "platform.hpp"
 
+#if defined(QUELLMAR_X86_64_WIDE)
+#include <cpuid.h>
+#endif
+
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -63,6 +67,27 @@ void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
 #else
     (void)data;
     (void)bytes;
+#endif
+}
+
+VectorUnit x86_64_vector_unit() noexcept {
+#if defined(QUELLMAR_X86_64_WIDE)
+    static const VectorUnit unit = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (!__get_cpuid(1, &a, &b, &c, &d)) return VectorUnit::baseline;
+        // AVX, and the system saves the wide registers (OSXSAVE, then XCR0)
+        if (!(c & (1u << 27)) || !(c & (1u << 28))) return VectorUnit::baseline;
+        unsigned xcr0 = 0, xcr0_high = 0;
+        __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+        if ((xcr0 & 0x6u) != 0x6u) return VectorUnit::baseline;  // SSE and AVX state
+        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return VectorUnit::baseline;
+        if ((b & (1u << 16)) && (xcr0 & 0xe0u) == 0xe0u) return VectorUnit::avx512f;  // and opmask, ZMM state
+        if (b & (1u << 5)) return VectorUnit::avx2;
+        return VectorUnit::baseline;
+    }();
+    return unit;
+#else
+    return VectorUnit::baseline;
 #endif
 }
 

@@ -13,15 +13,15 @@
 //   - a checked multiplication of integers;
 //   - `Pair`, two doubles computed side by side, lane by lane, in plain C++
 //     that compilers vectorise;
-//   - QUELLMAR_X86_64_CLONES, copies of a kernel for wider x86-64 vector
-//     units picked at load time (GCC on x86-64 ELF with glibc only);
+//   - the widest x86-64 vector unit the machine runs, for copies of a kernel
+//     compiled for AVX2 and AVX-512 (GCC and clang on x86-64);
 //   - the exported symbols: exactly the seven PyInit_* entry points, through
 //     a GNU ld version script on ELF, an exported-symbols list on Mach-O and
 //     PyMODINIT_FUNC's dllexport on Windows (CMakeLists.txt).
 //
 // None of these changes a result: a checked product is the exact product,
 // a pair computes each lane with the same single rounding as the scalar
-// code, and every clone performs the same product and sum per element.
+// code, and every copy of a kernel performs the same product and sum per element.
 #pragma once
 
 #include <cstddef>
@@ -73,12 +73,24 @@ inline Pair pair_of(double first, double second) noexcept { return Pair{{first, 
 
 }  // namespace quellmar
 
-// Placed before a function definition: copies of it for AVX-512 and AVX2
-// besides the baseline one, the best the processor runs chosen when the
-// module loads.  Needs GCC's ifunc support, which ELF x86-64 with glibc has;
-// elsewhere the baseline copy alone.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
-#define QUELLMAR_X86_64_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+// The widest x86-64 vector unit that both the processor and the operating
+// system enable (CPUID and XGETBV), read once.  `baseline` elsewhere and where
+// the compiler cannot build code for wider units (QUELLMAR_X86_64_WIDE unset).
+namespace quellmar {
+enum class VectorUnit { baseline, avx2, avx512f };
+VectorUnit x86_64_vector_unit() noexcept;
+}  // namespace quellmar
+
+// Defined where GCC or clang build for x86-64: a kernel is then also compiled
+// for AVX2 and for AVX-512 (QUELLMAR_TARGET("avx2") before a definition) and
+// picked by x86_64_vector_unit().  Chosen by the module itself, not by the
+// loader's ifunc or the compiler runtime's CPU model, which some toolchains
+// (Zig's) leave at the baseline, and which PE and Mach-O lack.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QUELLMAR_X86_64_WIDE 1
+#define QUELLMAR_TARGET(isa) __attribute__((target(isa)))
+// the one loop of a kernel, inlined into each of its copies
+#define QUELLMAR_INLINE_INTO_COPIES __attribute__((always_inline))
 #else
-#define QUELLMAR_X86_64_CLONES
+#define QUELLMAR_INLINE_INTO_COPIES
 #endif

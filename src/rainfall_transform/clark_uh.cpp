@@ -23,12 +23,38 @@ constexpr double kTimeArea = 1.414;
 
 // Adds r * uh[j] into out[j], one rounded product and one rounded sum per
 // element.  The elements are independent, so the loop is vectorised; where
-// the platform allows, a copy for wider vector units is picked at load time
-// (the same product and sum per element, so the same bits, only more at
-// once).
-QUELLMAR_X86_64_CLONES
-void accumulate_scaled(double* __restrict out, const double* __restrict uh, std::size_t n, double r) {
+// the platform allows, copies for wider vector units run it (the same
+// product and sum per element, so the same bits, only more at once).
+QUELLMAR_INLINE_INTO_COPIES inline void accumulate_scaled(double* __restrict out, const double* __restrict uh,
+                                                          std::size_t n, double r) {
     for (std::size_t j = 0; j < n; ++j) out[j] = out[j] + r * uh[j];
+}
+
+using Accumulate = void (*)(double* __restrict, const double* __restrict, std::size_t, double);
+
+void accumulate_baseline(double* __restrict out, const double* __restrict uh, std::size_t n, double r) {
+    accumulate_scaled(out, uh, n, r);
+}
+
+#if defined(QUELLMAR_X86_64_WIDE)
+QUELLMAR_TARGET("avx2")
+void accumulate_avx2(double* __restrict out, const double* __restrict uh, std::size_t n, double r) {
+    accumulate_scaled(out, uh, n, r);
+}
+QUELLMAR_TARGET("avx512f")
+void accumulate_avx512f(double* __restrict out, const double* __restrict uh, std::size_t n, double r) {
+    accumulate_scaled(out, uh, n, r);
+}
+#endif
+
+Accumulate accumulate_for_this_machine() noexcept {
+    switch (x86_64_vector_unit()) {
+#if defined(QUELLMAR_X86_64_WIDE)
+        case VectorUnit::avx512f: return accumulate_avx512f;
+        case VectorUnit::avx2: return accumulate_avx2;
+#endif
+        default: return accumulate_baseline;
+    }
 }
 
 }  // namespace
@@ -88,11 +114,12 @@ ContinuousTimeSeries clark_uh(const IncrementalTimeSeries& rainfall, double basi
     std::vector<double> runoff = filled(length, 0.0);
     double* out = runoff.data();
     const double* rain = rainfall.data.data();
+    const Accumulate accumulate = accumulate_for_this_machine();
     InterruptPoll poll;
     for (std::size_t b = 0; b < m; ++b) {
         const double r = rain[b];
         if (r == 0.0) continue;
-        accumulate_scaled(out + b, uh.data(), n, r);
+        accumulate(out + b, uh.data(), n, r);
         poll.count(n);
     }
     return discharge_series(std::move(runoff), rainfall.time_step);
