@@ -70,7 +70,7 @@ struct ControlledDischargeInfo {
     };
 
     Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(Second{query.elevation, query.duration_secs.value_or(0), 0});
+        return Evaluator(*this).discharge(second_of(query));
     }
 };
 

@@ -39,6 +39,12 @@ struct Second {
     std::size_t ahead;  // its place in the block last prepared: t = first + ahead
 };
 
+// The second a single query asks about, outside any prepared block (a query
+// without a time asks about second 0).
+inline Second second_of(const DischargeQuery& query) {
+    return Second{query.elevation, query.duration_secs.value_or(0), 0};
+}
+
 // An outlet's rule, prepared once for the many seconds of a run; every kind
 // has one, with one interface.  `prepare` computes what depends on the time
 // alone for the seconds first .. first + count - 1 (first >= 0); then

@@ -38,7 +38,7 @@ struct UnControlledDischargeInfo {
     };
 
     Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(Second{query.elevation, query.duration_secs.value_or(0), 0});
+        return Evaluator(*this).discharge(second_of(query));
     }
 };
 
