@@ -1,6 +1,6 @@
 // The top-level module `quellmar` and the six standalone entry modules.
-#include "binding.hpp"
-#include "submodules.hpp"
+#include "binding/binding.hpp"
+#include "binding/submodules.hpp"
 
 namespace quellmar {
 namespace {

@@ -1,4 +1,4 @@
-// Reads doubles from a file, applies one function of src/utils/cr_math.hpp to
+// Reads doubles from a file, applies one function of src/core/cr_math.hpp to
 // each, writes the results: the C++ side of tools/verify_math.py and of the
 // test suite's check (tests/test_cr_math.py).
 //
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "utils/cr_math.hpp"
+#include "core/cr_math.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

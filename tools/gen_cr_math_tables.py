@@ -1,10 +1,10 @@
-"""Writes src/utils/cr_math_tables.inc: the exact constants of src/utils/cr_math.cpp.
+"""Writes src/core/cr_math_tables.inc: the exact constants of src/core/cr_math.cpp.
 
 Every constant is computed here with mpmath at 400 bits and written as a
 hex-float (or hex integer) literal, so the compiled tables hold the same bits
 on every platform.  Run from the repository root:
 
-    python tools/gen_cr_math_tables.py > src/utils/cr_math_tables.inc
+    python tools/gen_cr_math_tables.py > src/core/cr_math_tables.inc
 """
 import mpmath
 from mpmath import mp, mpf

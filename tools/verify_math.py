@@ -1,4 +1,4 @@
-"""Checks the module's own exp, log and x^1.5 (src/utils/cr_math.cpp) against
+"""Checks the module's own exp, log and x^1.5 (src/core/cr_math.cpp) against
 MPFR's correctly rounded results (gmpy2), argument by argument.
 
     python tools/verify_math.py            # 10^7 random arguments per function
@@ -54,7 +54,7 @@ def build(workdir):
     exe = pathlib.Path(workdir) / "cr_math_driver"
     subprocess.run(["g++", "-std=c++20", "-O2", "-ffp-contract=off", "-Wall", "-Wextra", "-Werror",
                     f"-I{ROOT / 'src'}", str(ROOT / "tools" / "cr_math_driver.cpp"),
-                    str(ROOT / "src" / "utils" / "cr_math.cpp"), "-o", str(exe)], check=True)
+                    str(ROOT / "src" / "core" / "cr_math.cpp"), "-o", str(exe)], check=True)
     return exe
 
 

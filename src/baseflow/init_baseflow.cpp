@@ -1,6 +1,6 @@
 // The `baseflow` submodule: run_linear_reservoir and LinearReservoir.
 #include "baseflow/linear_reservoir.hpp"
-#include "submodules.hpp"
+#include "binding/submodules.hpp"
 #include "utils/py_utils.hpp"
 
 namespace quellmar::py {

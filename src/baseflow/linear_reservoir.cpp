@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "format.hpp"
-#include "interrupt.hpp"
-#include "units.hpp"
+#include "core/format.hpp"
+#include "core/interrupt.hpp"
+#include "core/units.hpp"
 
 namespace quellmar {
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "duration.hpp"
-#include "error.hpp"
-#include "named_map.hpp"
+#include "core/duration.hpp"
+#include "core/error.hpp"
+#include "core/named_map.hpp"
 #include "utils/time_series.hpp"
 
 namespace quellmar {

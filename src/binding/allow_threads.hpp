@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "interrupt.hpp"
+#include "core/interrupt.hpp"
 
 namespace quellmar::py {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "binding/classes.hpp"
-#include "compat_strings.hpp"
+#include "core/compat_strings.hpp"
 
 namespace quellmar::py {
 

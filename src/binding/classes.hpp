@@ -10,7 +10,7 @@
 
 #include "binding/once.hpp"
 #include "binding/errors.hpp"
-#include "compat_strings.hpp"
+#include "core/compat_strings.hpp"
 
 namespace quellmar::py {
 

@@ -7,7 +7,7 @@
 
 #include "binding/from_python.hpp"
 #include "binding/to_python.hpp"
-#include "compat_strings.hpp"
+#include "core/compat_strings.hpp"
 
 namespace quellmar::py {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "binding/panic.hpp"
-#include "interrupt.hpp"
+#include "core/interrupt.hpp"
 
 namespace quellmar::py {
 

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "binding/ref.hpp"
-#include "error.hpp"
+#include "core/error.hpp"
 
 namespace quellmar::py {
 

@@ -13,8 +13,8 @@
 
 #include "binding/classes.hpp"
 #include "binding/errors.hpp"
-#include "duration.hpp"
-#include "named_map.hpp"
+#include "core/duration.hpp"
+#include "core/named_map.hpp"
 
 namespace quellmar::py {
 

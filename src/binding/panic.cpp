@@ -3,7 +3,7 @@
 #include "binding/panic.hpp"
 
 #include "binding/once.hpp"
-#include "compat_strings.hpp"
+#include "core/compat_strings.hpp"
 
 namespace quellmar::py {
 namespace {

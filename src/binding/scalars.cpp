@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "compat_strings.hpp"
+#include "core/compat_strings.hpp"
 
 namespace quellmar::py {
 

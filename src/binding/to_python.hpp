@@ -12,7 +12,7 @@
 
 #include "binding/classes.hpp"
 #include "binding/errors.hpp"
-#include "named_map.hpp"
+#include "core/named_map.hpp"
 
 namespace quellmar::py {
 

@@ -3,7 +3,7 @@
 #include "binding/variants.hpp"
 
 #include "binding/errors.hpp"
-#include "compat_strings.hpp"
+#include "core/compat_strings.hpp"
 
 namespace quellmar::py {
 

@@ -1,7 +1,7 @@
 // The `metrics` submodule: calculate_kge.
-#include "binding.hpp"
+#include "binding/binding.hpp"
 #include "metrics/kge.hpp"
-#include "submodules.hpp"
+#include "binding/submodules.hpp"
 
 namespace quellmar {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "utils/cr_math.hpp"
+#include "core/cr_math.hpp"
 
 namespace quellmar {
 

@@ -3,7 +3,7 @@
 
 #include <span>
 
-#include "error.hpp"
+#include "core/error.hpp"
 
 namespace quellmar {
 

@@ -7,8 +7,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "nan_minmax.hpp"
-#include "utils/cr_math.hpp"
+#include "core/nan_minmax.hpp"
+#include "core/cr_math.hpp"
 
 namespace quellmar {
 

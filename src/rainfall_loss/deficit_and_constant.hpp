@@ -1,8 +1,8 @@
 // Deficit-and-constant rainfall loss model.  Plain C++.
 #pragma once
 
-#include "duration.hpp"
-#include "error.hpp"
+#include "core/duration.hpp"
+#include "core/error.hpp"
 #include "utils/time_series.hpp"
 
 namespace quellmar {

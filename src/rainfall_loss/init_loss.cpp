@@ -1,7 +1,7 @@
 // The `rainfall_loss` submodule: DeficitConstantResult and
 // run_deficit_and_constant.
 #include "rainfall_loss/deficit_and_constant.hpp"
-#include "submodules.hpp"
+#include "binding/submodules.hpp"
 #include "utils/py_utils.hpp"
 
 namespace quellmar::py {

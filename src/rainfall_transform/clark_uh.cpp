@@ -6,11 +6,11 @@
 #include <optional>
 #include <utility>
 
-#include "interrupt.hpp"
-#include "platform.hpp"
-#include "reach_routing/muskingum.hpp"
-#include "utils/cr_math.hpp"
-#include "units.hpp"
+#include "core/interrupt.hpp"
+#include "core/platform.hpp"
+#include "reach/muskingum.hpp"
+#include "core/cr_math.hpp"
+#include "core/units.hpp"
 
 namespace quellmar {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "duration.hpp"
+#include "core/duration.hpp"
 #include "utils/time_series.hpp"
 
 namespace quellmar {

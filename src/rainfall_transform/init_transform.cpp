@@ -1,6 +1,6 @@
 // The `rainfall_transform` submodule: run_clark_uh.
 #include "rainfall_transform/clark_uh.hpp"
-#include "submodules.hpp"
+#include "binding/submodules.hpp"
 #include "utils/py_utils.hpp"
 
 namespace quellmar {

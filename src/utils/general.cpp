@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "compat_strings.hpp"
-#include "error.hpp"
+#include "core/compat_strings.hpp"
+#include "core/error.hpp"
 
 namespace quellmar {
 

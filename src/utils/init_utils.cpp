@@ -1,5 +1,5 @@
 // The `utils` submodule: ContinuousTimeSeries and IncrementalTimeSeries.
-#include "submodules.hpp"
+#include "binding/submodules.hpp"
 #include "utils/py_utils.hpp"
 
 namespace quellmar {

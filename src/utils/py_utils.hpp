@@ -2,7 +2,7 @@
 // or returns a series).
 #pragma once
 
-#include "binding.hpp"
+#include "binding/binding.hpp"
 #include "utils/time_series.hpp"
 
 namespace quellmar::py {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "format.hpp"
-#include "platform.hpp"
+#include "core/format.hpp"
+#include "core/platform.hpp"
 
 namespace quellmar {
 

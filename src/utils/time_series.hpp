@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "duration.hpp"
-#include "error.hpp"
+#include "core/duration.hpp"
+#include "core/error.hpp"
 
 namespace quellmar {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "format.hpp"
+#include "core/format.hpp"
 #include "utils/general.hpp"
 #include "utils/time_series.hpp"
 #include "check.hpp"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "reservoir_routing/reservoir_utils/discharge_info.hpp"
-#include "reservoir_routing/reservoir_utils/elevation_storage.hpp"
+#include "reservoir/reservoir_utils/discharge_info.hpp"
+#include "reservoir/reservoir_utils/elevation_storage.hpp"
 #include "utils/general.hpp"
 #include "utils/time_series.hpp"
 #include "check.hpp"

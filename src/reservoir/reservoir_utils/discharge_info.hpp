@@ -1,0 +1,83 @@
+// The tagged union of the four outlet kinds, and the prepared rule of an
+// outlet of any kind.  Plain C++.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "reservoir/reservoir_utils/constant_discharge.hpp"
+#include "reservoir/reservoir_utils/controlled_discharge.hpp"
+#include "reservoir/reservoir_utils/specified_discharge.hpp"
+#include "reservoir/reservoir_utils/uncontrolled_discharge.hpp"
+
+namespace quellmar {
+
+// Calls f with the alternative `v` holds, as std::visit does, by comparing
+// its index with each alternative's in turn.  The calls are direct, so the
+// per-second rules inline into the routing loop whatever the standard
+// library: libc++'s std::visit calls through a table of function pointers,
+// which no compiler inlines.  The last alternative is read by std::get, so a
+// variant left valueless throws std::bad_variant_access as with std::visit.
+template <std::size_t I = 0, class F, class V>
+inline decltype(auto) visit_alternative(F&& f, V&& v) {
+    if constexpr (I + 1 == std::variant_size_v<std::remove_cvref_t<V>>) {
+        return f(std::get<I>(std::forward<V>(v)));
+    } else {
+        if (v.index() == I) return f(*std::get_if<I>(&v));
+        return visit_alternative<I + 1>(std::forward<F>(f), std::forward<V>(v));
+    }
+}
+
+// One outlet of any kind.  The variants, in their declared order, are the one
+// list of the kinds: the rules below and the conversion from Python follow
+// it.  Each holds its own copy of the outlet record.  A query is forwarded to
+// the held variant.
+struct DischargeInfo {
+    using Outlet =
+        std::variant<UnControlledDischargeInfo, ControlledDischargeInfo, SpecifiedDischargeInfo, ConstantDischargeInfo>;
+    Outlet outlet;
+
+    Expected<double> get_discharge(const DischargeQuery& query) const {
+        return visit_alternative([&](const auto& o) { return o.get_discharge(query); }, outlet);
+    }
+};
+
+static_assert(DischargeSource<DischargeInfo>);
+
+// The prepared rule of one outlet of any kind: its kind's Evaluator, each
+// call forwarded to it.  It reads its outlet in place: the outlet must
+// outlive it.
+class DischargeEvaluator {
+public:
+    explicit DischargeEvaluator(const DischargeInfo& info)
+        : rule_(std::visit([](const auto& o) -> Rule { return typename std::decay_t<decltype(o)>::Evaluator(o); },
+                           info.outlet)) {}
+
+    void prepare(std::int64_t first, std::size_t count) {
+        visit_alternative([&](auto& r) { r.prepare(first, count); }, rule_);
+    }
+    bool try_discharge(const Second& second, double& q) const {
+        return visit_alternative([&](const auto& r) { return r.try_discharge(second, q); }, rule_);
+    }
+    Expected<double> discharge(const Second& second) {
+        return visit_alternative([&](auto& r) { return r.discharge(second); }, rule_);
+    }
+
+private:
+    template <class Variant>
+    struct RulesOf;
+    template <class... Outlets>
+    struct RulesOf<std::variant<Outlets...>> {
+        using type = std::variant<typename Outlets::Evaluator...>;
+    };
+    using Rule = typename RulesOf<DischargeInfo::Outlet>::type;
+
+    Rule rule_;
+};
+
+static_assert(DischargeRule<DischargeEvaluator>);
+
+}  // namespace quellmar

@@ -1,0 +1,43 @@
+#include "reservoir/reservoir_utils/specified_discharge.hpp"
+
+#include "core/format.hpp"
+
+namespace quellmar {
+
+SpecifiedDischargeInfo::Evaluator::Evaluator(const SpecifiedDischargeInfo& outlet)
+    : gates_(outlet.minimum_elevation, outlet.maximum_elevation),
+      cap_(outlet.maximum_release),
+      series_(&outlet.discharge),
+      limit_int_(outlet.discharge.max_duration()),
+      limit_(static_cast<double>(limit_int_)) {}
+
+void SpecifiedDischargeInfo::Evaluator::prepare(std::int64_t first, std::size_t count) {
+    std::size_t within = 0;
+    while (within < count && within_schedule(static_cast<double>(first + static_cast<std::int64_t>(within)))) ++within;
+    releases_.resize(within);
+    series_->sample_seconds(first, within, releases_.data());
+    for (double& release : releases_) release = capped(release);
+}
+
+Expected<double> SpecifiedDischargeInfo::Evaluator::discharge(const Second& second) const {
+    const double d = static_cast<double>(second.t);
+    if (gates_.closed(second.elevation)) return 0.0;
+    if (within_schedule(d)) return capped(series_->get_value_in_range(d));
+    if (d > limit_) {
+        return value_error("simulation duration " + format_double(d) +
+                           "s exceeds the specified discharge series length (" + format_int(limit_int_) + "s).");
+    }
+    // A negative time: get_value's own range checks answer.
+    Expected<double> sampled = series_->get_value(d);
+    if (!sampled) return std::move(sampled).error();
+    return capped(sampled.value());
+}
+
+Expected<double> SpecifiedDischargeInfo::get_discharge(const DischargeQuery& query) const {
+    if (!query.duration_secs) {
+        return runtime_error("SpecifiedDischargeInfo requires duration_secs but none was provided.");
+    }
+    return Evaluator(*this).discharge(second_of(query));
+}
+
+}  // namespace quellmar
