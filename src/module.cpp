@@ -1,4 +1,5 @@
-// The top-level module `quellmar` and the six standalone entry modules.
+// The top-level module `quellmar` and the standalone entry modules, both
+// expanded from the table of submodules in binding/submodules.hpp.
 #include "binding/binding.hpp"
 #include "binding/submodules.hpp"
 
@@ -14,13 +15,9 @@ void check_module(PyObject* module) {
 int exec_quellmar(PyObject* module) {
     return py::guard_status([&] {
         check_module(module);
-        add_submodule(module, "utils", init_utils);
-        add_submodule(module, "reach", init_reach);
-        add_submodule(module, "reservoir", init_reservoir);
-        add_submodule(module, "rainfall_transform", init_transform);
-        add_submodule(module, "rainfall_loss", init_loss);
-        add_submodule(module, "baseflow", init_baseflow);
-        add_submodule(module, "metrics", init_metrics);
+#define QUELLMAR_ADD_SUBMODULE(name, initialiser, standalone) add_submodule(module, #name, initialiser);
+        QUELLMAR_SUBMODULES(QUELLMAR_ADD_SUBMODULE)
+#undef QUELLMAR_ADD_SUBMODULE
         py::register_panic_rebuild(module);
     });
 }
@@ -56,20 +53,17 @@ int exec_standalone(PyObject* module) {
         .m_base = PyModuleDef_HEAD_INIT, .m_name = name, .m_doc = "", .m_size = 0, .m_slots = ident##_slots};
 
 QUELLMAR_MODULE_DEF(quellmar, "quellmar", exec_quellmar)
-QUELLMAR_MODULE_DEF(reach, "init_reach", exec_standalone<init_reach>)
-QUELLMAR_MODULE_DEF(transform, "init_transform", exec_standalone<init_transform>)
-QUELLMAR_MODULE_DEF(loss, "init_loss", exec_standalone<init_loss>)
-QUELLMAR_MODULE_DEF(metrics, "init_metrics", exec_standalone<init_metrics>)
-QUELLMAR_MODULE_DEF(reservoir, "init_reservoir", exec_standalone<init_reservoir>)
-QUELLMAR_MODULE_DEF(baseflow, "init_baseflow", exec_standalone<init_baseflow>)
+#define QUELLMAR_STANDALONE_DEF_0(initialiser)
+#define QUELLMAR_STANDALONE_DEF_1(initialiser) QUELLMAR_MODULE_DEF(initialiser, #initialiser, exec_standalone<initialiser>)
+#define QUELLMAR_STANDALONE_DEF(name, initialiser, standalone) QUELLMAR_STANDALONE_DEF_##standalone(initialiser)
+QUELLMAR_SUBMODULES(QUELLMAR_STANDALONE_DEF)
 
 }  // namespace
 }  // namespace quellmar
 
 PyMODINIT_FUNC PyInit_quellmar(void) { return PyModuleDef_Init(&quellmar::quellmar_def); }
-PyMODINIT_FUNC PyInit_init_reach(void) { return PyModuleDef_Init(&quellmar::reach_def); }
-PyMODINIT_FUNC PyInit_init_transform(void) { return PyModuleDef_Init(&quellmar::transform_def); }
-PyMODINIT_FUNC PyInit_init_loss(void) { return PyModuleDef_Init(&quellmar::loss_def); }
-PyMODINIT_FUNC PyInit_init_metrics(void) { return PyModuleDef_Init(&quellmar::metrics_def); }
-PyMODINIT_FUNC PyInit_init_reservoir(void) { return PyModuleDef_Init(&quellmar::reservoir_def); }
-PyMODINIT_FUNC PyInit_init_baseflow(void) { return PyModuleDef_Init(&quellmar::baseflow_def); }
+#define QUELLMAR_STANDALONE_ENTRY_0(initialiser)
+#define QUELLMAR_STANDALONE_ENTRY_1(initialiser) \
+    PyMODINIT_FUNC PyInit_##initialiser(void) { return PyModuleDef_Init(&quellmar::initialiser##_def); }
+#define QUELLMAR_STANDALONE_ENTRY(name, initialiser, standalone) QUELLMAR_STANDALONE_ENTRY_##standalone(initialiser)
+QUELLMAR_SUBMODULES(QUELLMAR_STANDALONE_ENTRY)

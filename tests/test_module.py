@@ -1,6 +1,8 @@
 """Module tree, registration and class facts."""
 
 import importlib
+import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -10,15 +12,13 @@ import pytest
 import quellmar
 from helpers import load_standalone
 
-SUBMODULES = ["utils", "reach", "reservoir", "rainfall_transform", "rainfall_loss", "baseflow", "metrics"]
-STANDALONE = {
-    "init_reach": "reach",
-    "init_transform": "rainfall_transform",
-    "init_loss": "rainfall_loss",
-    "init_metrics": "metrics",
-    "init_reservoir": "reservoir",
-    "init_baseflow": "baseflow",
-}
+# The table of submodules (name, initialiser, standalone entry module or not),
+# read from the one place that lists them.
+TABLE = re.findall(r"^ *QUELLMAR_SUBMODULE\(X, (\w+), (\w+), ([01])\)",
+                   (pathlib.Path(__file__).resolve().parent.parent / "src" / "binding" / "submodules.hpp").read_text(),
+                   re.MULTILINE)
+SUBMODULES = [name for name, _, _ in TABLE]
+STANDALONE = {initialiser: name for name, initialiser, standalone in TABLE if standalone == "1"}
 
 
 def test_top_level_tree():

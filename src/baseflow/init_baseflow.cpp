@@ -5,10 +5,7 @@
 
 namespace quellmar::py {
 
-template <>
-struct PyClass<LinearReservoir> {
-    static const ClassInfo& info();
-};
+QUELLMAR_DECLARE_CLASS(LinearReservoir);
 
 }  // namespace quellmar::py
 
@@ -98,16 +95,9 @@ constexpr auto kLinearReservoirDoc = LinearReservoirNew::doc(
 
 namespace py {
 
-const ClassInfo& PyClass<LinearReservoir>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("LinearReservoir"),
-        .doc = kLinearReservoirDoc.c_str(),
-        .flags = 0,  // not subclassable
-        .tp_new = linear_reservoir_new,
-        .getset = linear_reservoir_getset,
-    };
-    return info;
-}
+// Not subclassable: no Py_TPFLAGS_BASETYPE.
+QUELLMAR_CLASS(LinearReservoir, .doc = kLinearReservoirDoc.c_str(), .flags = 0,
+               .tp_new = linear_reservoir_new, .getset = linear_reservoir_getset)
 
 }  // namespace py
 

@@ -72,7 +72,8 @@ void release_doubles(PyObject*, Py_buffer* view) noexcept {
     view->internal = nullptr;
 }
 
-SharedBorrow::SharedBorrow(std::atomic<std::intptr_t>& counter) : counter_(counter) {
+template <>
+SharedBorrow::Borrow(std::atomic<std::intptr_t>& counter) : counter_(counter) {
     std::intptr_t current = counter_.load(std::memory_order_relaxed);
     for (;;) {
         if (current < 0) raise(PyExc_RuntimeError, compat::kAlreadyMutablyBorrowed);
@@ -80,7 +81,8 @@ SharedBorrow::SharedBorrow(std::atomic<std::intptr_t>& counter) : counter_(count
     }
 }
 
-ExclusiveBorrow::ExclusiveBorrow(std::atomic<std::intptr_t>& counter) : counter_(counter) {
+template <>
+ExclusiveBorrow::Borrow(std::atomic<std::intptr_t>& counter) : counter_(counter) {
     std::intptr_t expected = 0;
     if (!counter_.compare_exchange_strong(expected, -1, std::memory_order_acquire)) {
         raise(PyExc_RuntimeError, compat::kAlreadyBorrowed);

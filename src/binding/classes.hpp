@@ -37,10 +37,27 @@ struct ClassInfo {
     const char* name() const;  // the part after "builtins."
 };
 
-// Specialised beside each class's Python-facing code:
-//   template <> struct PyClass<Foo> { static const ClassInfo& info(); };
+// The description of the class whose value is T: declared with
+// QUELLMAR_DECLARE_CLASS(T) where other code needs the class, and defined once
+// with QUELLMAR_CLASS(T, ...) beside its Python-facing code.
 template <class T>
 struct PyClass;
+
+// In namespace quellmar::py.
+#define QUELLMAR_DECLARE_CLASS(T) \
+    template <>                   \
+    struct PyClass<T> {           \
+        static const ClassInfo& info(); \
+    }
+
+// The class named as its value type T, in namespace quellmar::py; the
+// arguments after T are ClassInfo's fields after its name, as designated
+// initialisers (.doc = ..., .flags = ..., ...).
+#define QUELLMAR_CLASS(T, ...)                                                              \
+    const ClassInfo& PyClass<T>::info() {                                                   \
+        static const ClassInfo info{.spec_name = QUELLMAR_CLASS_TYPE_NAME(#T), __VA_ARGS__}; \
+        return info;                                                                        \
+    }
 
 // A C++ value type that is the value of one of the module's classes.
 template <class T>
@@ -120,27 +137,32 @@ Instance<T>* checked_instance(PyObject* obj) {
 
 // Borrow flags: a read takes a shared borrow for its duration, a setter an
 // exclusive one; a conflicting use raises RuntimeError.
-class SharedBorrow {
+enum class BorrowKind { kShared, kExclusive };
+
+template <BorrowKind Kind>
+class Borrow {
 public:
-    explicit SharedBorrow(std::atomic<std::intptr_t>& counter);
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
-    ~SharedBorrow() { counter_.fetch_sub(1, std::memory_order_release); }
+    explicit Borrow(std::atomic<std::intptr_t>& counter);
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
+    ~Borrow() {
+        if constexpr (Kind == BorrowKind::kShared) {
+            counter_.fetch_sub(1, std::memory_order_release);
+        } else {
+            counter_.store(0, std::memory_order_release);
+        }
+    }
 
 private:
     std::atomic<std::intptr_t>& counter_;
 };
 
-class ExclusiveBorrow {
-public:
-    explicit ExclusiveBorrow(std::atomic<std::intptr_t>& counter);
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
-    ~ExclusiveBorrow() { counter_.store(0, std::memory_order_release); }
-
-private:
-    std::atomic<std::intptr_t>& counter_;
-};
+using SharedBorrow = Borrow<BorrowKind::kShared>;
+using ExclusiveBorrow = Borrow<BorrowKind::kExclusive>;
+template <>
+SharedBorrow::Borrow(std::atomic<std::intptr_t>& counter);
+template <>
+ExclusiveBorrow::Borrow(std::atomic<std::intptr_t>& counter);
 
 // An instance of a module class whose value has no setters, read in place
 // by a routine that only reads it.  The object is kept alive and under a

@@ -21,6 +21,14 @@ namespace quellmar::py {
 template <class T>
 struct From;
 
+// Declares the conversion into T, defined out of line (in namespace
+// quellmar::py).
+#define QUELLMAR_DECLARE_FROM(...)                 \
+    template <>                                    \
+    struct From<__VA_ARGS__> {                     \
+        static __VA_ARGS__ convert(PyObject* obj); \
+    }
+
 template <>
 struct From<double> {
     static double convert(PyObject* obj) {
@@ -31,10 +39,7 @@ struct From<double> {
     }
 };
 
-template <>
-struct From<std::vector<double>> {
-    static std::vector<double> convert(PyObject* obj);
-};
+QUELLMAR_DECLARE_FROM(std::vector<double>);
 
 // Holds `view` on a one-dimensional buffer of native doubles offered by a
 // numpy array, array.array or memoryview, or by an object that is no
@@ -72,41 +77,15 @@ private:
     std::span<const double> values_;
 };
 
-template <>
-struct From<DoubleView> {
-    static DoubleView convert(PyObject* obj);
-};
-
-template <>
-struct From<std::int32_t> {
-    static std::int32_t convert(PyObject* obj);
-};
-
-template <>
-struct From<std::int64_t> {
-    static std::int64_t convert(PyObject* obj);
-};
-
-template <>
-struct From<std::uint64_t> {
-    static std::uint64_t convert(PyObject* obj);
-};
-
-template <>
-struct From<bool> {
-    static bool convert(PyObject* obj);
-};
-
-template <>
-struct From<std::string> {
-    static std::string convert(PyObject* obj);
-};
+QUELLMAR_DECLARE_FROM(DoubleView);
+QUELLMAR_DECLARE_FROM(std::int32_t);
+QUELLMAR_DECLARE_FROM(std::int64_t);
+QUELLMAR_DECLARE_FROM(std::uint64_t);
+QUELLMAR_DECLARE_FROM(bool);
+QUELLMAR_DECLARE_FROM(std::string);
 
 // A datetime.timedelta (or subclass), read field by field.
-template <>
-struct From<Timedelta> {
-    static Timedelta convert(PyObject* obj);
-};
+QUELLMAR_DECLARE_FROM(Timedelta);
 
 // Instances of module classes: exactly the class or a Python subclass; the
 // value is copied out under a shared borrow.

@@ -43,7 +43,7 @@ inline constexpr const char kIntegerTooLarge[] = "Python int too large to conver
 // str is a sequence, but never one of numbers.
 inline constexpr const char kStrToVector[] = "Can't extract `str` to `Vec`";
 
-// The TypeError of an outlet that is none of the four kinds, built from these
+// The TypeError of an outlet that is none of the outlet kinds, built from these
 // pieces (py::enum_extraction_message):
 //   failed to extract enum <Enum> ('<A> | <B> ...')
 //   - variant <A> (<A>): TypeError: failed to extract field <Enum>::<A>.0, caused by <reason>

@@ -15,7 +15,8 @@
 //     that compilers vectorise;
 //   - the widest x86-64 vector unit the machine runs, for copies of a kernel
 //     compiled for AVX2 and AVX-512 (GCC and clang on x86-64);
-//   - the exported symbols: exactly the seven PyInit_* entry points, through
+//   - the exported symbols: exactly the PyInit_* entry points of the table of
+//     submodules (binding/submodules.hpp), through
 //     a GNU ld version script on ELF, an exported-symbols list on Mach-O and
 //     PyMODINIT_FUNC's dllexport on Windows (CMakeLists.txt).
 //

@@ -6,10 +6,7 @@
 
 namespace quellmar::py {
 
-template <>
-struct PyClass<DeficitConstantResult> {
-    static const ClassInfo& info();
-};
+QUELLMAR_DECLARE_CLASS(DeficitConstantResult);
 
 }  // namespace quellmar::py
 
@@ -70,15 +67,8 @@ PyMethodDef run_deficit_and_constant_def =
 
 namespace py {
 
-const ClassInfo& PyClass<DeficitConstantResult>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("DeficitConstantResult"),
-        .doc = "Results from the deficit-and-constant rainfall loss model.",
-        .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-        .getset = result_getset,
-    };
-    return info;
-}
+QUELLMAR_CLASS(DeficitConstantResult, .doc = "Results from the deficit-and-constant rainfall loss model.",
+               .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, .getset = result_getset)
 
 }  // namespace py
 

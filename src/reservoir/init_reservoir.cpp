@@ -9,10 +9,7 @@ namespace quellmar {
 
 namespace py {
 
-template <>
-struct PyClass<LevelPoolResult> {
-    static const ClassInfo& info();
-};
+QUELLMAR_DECLARE_CLASS(LevelPoolResult);
 
 }  // namespace py
 
@@ -73,15 +70,8 @@ PyGetSetDef level_pool_result_getset[] = {
 
 namespace py {
 
-const ClassInfo& PyClass<LevelPoolResult>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("LevelPoolResult"),
-        .doc = "Results of a level pool routing simulation.",
-        .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-        .getset = level_pool_result_getset,
-    };
-    return info;
-}
+QUELLMAR_CLASS(LevelPoolResult, .doc = "Results of a level pool routing simulation.",
+               .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, .getset = level_pool_result_getset)
 
 }  // namespace py
 

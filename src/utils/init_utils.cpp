@@ -104,33 +104,14 @@ constexpr auto kIncrementalDoc = SeriesNew<"IncrementalTimeSeries">::doc(
 
 namespace py {
 
-const ClassInfo& PyClass<ContinuousTimeSeries>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ContinuousTimeSeries"),
-        .doc = kContinuousDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
-        .getset = series_getset<ContinuousTimeSeries>(),
-        .methods = continuous_methods,
-        .getbuffer = series_buffer<ContinuousTimeSeries>,
-        .releasebuffer = release_doubles,
-    };
-    return info;
-}
-
-const ClassInfo& PyClass<IncrementalTimeSeries>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("IncrementalTimeSeries"),
-        .doc = kIncrementalDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
-        .getset = series_getset<IncrementalTimeSeries>(),
-        .methods = incremental_methods,
-        .getbuffer = series_buffer<IncrementalTimeSeries>,
-        .releasebuffer = release_doubles,
-    };
-    return info;
-}
+QUELLMAR_CLASS(ContinuousTimeSeries, .doc = kContinuousDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
+               .getset = series_getset<ContinuousTimeSeries>(), .methods = continuous_methods,
+               .getbuffer = series_buffer<ContinuousTimeSeries>, .releasebuffer = release_doubles)
+QUELLMAR_CLASS(IncrementalTimeSeries, .doc = kIncrementalDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
+               .getset = series_getset<IncrementalTimeSeries>(), .methods = incremental_methods,
+               .getbuffer = series_buffer<IncrementalTimeSeries>, .releasebuffer = release_doubles)
 
 }  // namespace py
 

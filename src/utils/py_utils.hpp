@@ -7,14 +7,8 @@
 
 namespace quellmar::py {
 
-template <>
-struct PyClass<ContinuousTimeSeries> {
-    static const ClassInfo& info();
-};
+QUELLMAR_DECLARE_CLASS(ContinuousTimeSeries);
 
-template <>
-struct PyClass<IncrementalTimeSeries> {
-    static const ClassInfo& info();
-};
+QUELLMAR_DECLARE_CLASS(IncrementalTimeSeries);
 
 }  // namespace quellmar::py

@@ -66,7 +66,7 @@ struct IncrementalTimeSeries {
     Expected<IncrementalTimeSeries> disaggregate(std::int32_t target_step) const;
 };
 
-// Succeeds when `kind` is exactly one of the four allowed kinds.
+// Succeeds when `kind` is exactly one of the allowed kinds.
 Status validate_kind(const std::string& kind);
 
 // The time step of a series built from Python, from its timedelta:

@@ -1,4 +1,4 @@
-// The tagged union of the four outlet kinds, and the prepared rule of an
+// The tagged union of the outlet kinds, and the prepared rule of an
 // outlet of any kind.  Plain C++.
 #pragma once
 

@@ -1,5 +1,5 @@
-// The `reservoir_utils` submodule: the rating curves and the four outlet
-// kinds, and the conversion of an outlet object into a DischargeInfo.
+// The `reservoir_utils` submodule: the rating curves and the outlet kinds,
+// and the conversion of an outlet object into a DischargeInfo.
 #include <optional>
 #include <type_traits>
 #include <variant>
@@ -258,72 +258,19 @@ constexpr auto kConstantDischargeInfoDoc = ConstantNew::doc(
 
 namespace py {
 
-const ClassInfo& PyClass<ElevationDischarge>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ElevationDischarge"),
-        .doc = kElevationDischargeDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = elevation_discharge_new,
-        .getset = elevation_discharge_getset,
-    };
-    return info;
-}
-
-const ClassInfo& PyClass<ElevationStorage>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ElevationStorage"),
-        .doc = kElevationStorageDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = elevation_storage_new,
-        .getset = elevation_storage_getset,
-        .methods = elevation_storage_methods,
-    };
-    return info;
-}
-
-const ClassInfo& PyClass<ControlledDischargeInfo>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ControlledDischargeInfo"),
-        .doc = kControlledDischargeInfoDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = controlled_new,
-        .getset = controlled_getset,
-    };
-    return info;
-}
-
-const ClassInfo& PyClass<UnControlledDischargeInfo>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("UnControlledDischargeInfo"),
-        .doc = kUnControlledDischargeInfoDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = uncontrolled_new,
-        .getset = uncontrolled_getset,
-    };
-    return info;
-}
-
-const ClassInfo& PyClass<SpecifiedDischargeInfo>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("SpecifiedDischargeInfo"),
-        .doc = kSpecifiedDischargeInfoDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = specified_new,
-        .getset = specified_getset,
-    };
-    return info;
-}
-
-const ClassInfo& PyClass<ConstantDischargeInfo>::info() {
-    static const ClassInfo info{
-        .spec_name = QUELLMAR_CLASS_TYPE_NAME("ConstantDischargeInfo"),
-        .doc = kConstantDischargeInfoDoc.c_str(),
-        .flags = Py_TPFLAGS_BASETYPE,
-        .tp_new = constant_new,
-        .getset = constant_getset,
-    };
-    return info;
-}
+QUELLMAR_CLASS(ElevationDischarge, .doc = kElevationDischargeDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = elevation_discharge_new, .getset = elevation_discharge_getset)
+QUELLMAR_CLASS(ElevationStorage, .doc = kElevationStorageDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = elevation_storage_new, .getset = elevation_storage_getset,
+               .methods = elevation_storage_methods)
+QUELLMAR_CLASS(ControlledDischargeInfo, .doc = kControlledDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = controlled_new, .getset = controlled_getset)
+QUELLMAR_CLASS(UnControlledDischargeInfo, .doc = kUnControlledDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = uncontrolled_new, .getset = uncontrolled_getset)
+QUELLMAR_CLASS(SpecifiedDischargeInfo, .doc = kSpecifiedDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = specified_new, .getset = specified_getset)
+QUELLMAR_CLASS(ConstantDischargeInfo, .doc = kConstantDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
+               .tp_new = constant_new, .getset = constant_getset)
 
 DischargeInfo From<DischargeInfo>::convert(PyObject* obj) {
     return convert_outlet(obj, std::type_identity<DischargeInfo::Outlet>{});

@@ -17,37 +17,16 @@ void init_reservoir_utils(PyObject* module);
 
 namespace quellmar::py {
 
-template <>
-struct PyClass<ElevationDischarge> {
-    static const ClassInfo& info();
-};
-template <>
-struct PyClass<ElevationStorage> {
-    static const ClassInfo& info();
-};
-template <>
-struct PyClass<ControlledDischargeInfo> {
-    static const ClassInfo& info();
-};
-template <>
-struct PyClass<UnControlledDischargeInfo> {
-    static const ClassInfo& info();
-};
-template <>
-struct PyClass<SpecifiedDischargeInfo> {
-    static const ClassInfo& info();
-};
-template <>
-struct PyClass<ConstantDischargeInfo> {
-    static const ClassInfo& info();
-};
+QUELLMAR_DECLARE_CLASS(ElevationDischarge);
+QUELLMAR_DECLARE_CLASS(ElevationStorage);
+QUELLMAR_DECLARE_CLASS(ControlledDischargeInfo);
+QUELLMAR_DECLARE_CLASS(UnControlledDischargeInfo);
+QUELLMAR_DECLARE_CLASS(SpecifiedDischargeInfo);
+QUELLMAR_DECLARE_CLASS(ConstantDischargeInfo);
 
 // An outlet object of any of the four classes (or a Python subclass), tried
 // in the order of the union's variants; anything else is refused with the
 // enum TypeError that lists every variant's refusal.
-template <>
-struct From<DischargeInfo> {
-    static DischargeInfo convert(PyObject* obj);
-};
+QUELLMAR_DECLARE_FROM(DischargeInfo);
 
 }  // namespace quellmar::py
