@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/allocation.hpp"
 #include "core/format.hpp"
 #include "core/interrupt.hpp"
 #include "core/units.hpp"

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "core/allocation.hpp"
 #include "binding/from_python.hpp"
 #include "binding/to_python.hpp"
 #include "core/compat_strings.hpp"

@@ -22,9 +22,7 @@ void raise_error(const Error& error) {
     PyObject* type = PyExc_ValueError;
     switch (error.type) {
         case ErrorType::ValueError: type = PyExc_ValueError; break;
-        case ErrorType::TypeError: type = PyExc_TypeError; break;
         case ErrorType::RuntimeError: type = PyExc_RuntimeError; break;
-        case ErrorType::OverflowError: type = PyExc_OverflowError; break;
     }
     raise(type, error.message);
 }

@@ -1,9 +1,6 @@
 #include "core/error.hpp"
 
-#include <limits>
 #include <string>
-
-#include "core/platform.hpp"
 
 namespace quellmar {
 
@@ -20,13 +17,5 @@ void panic_index(std::size_t len, std::size_t index) {
 }
 
 void panic_absent() { panic(kAbsentValueMessage); }
-
-std::size_t max_allocation_bytes() noexcept {
-    static const std::size_t limit = [] {
-        const std::size_t physical = physical_memory_bytes();
-        return physical != 0 ? physical : std::numeric_limits<std::size_t>::max() / 2;
-    }();
-    return limit;
-}
 
 }  // namespace quellmar

@@ -36,27 +36,6 @@ std::string format_double(double value) {
     return to_chars_string(value, std::chars_format::fixed);
 }
 
-std::string format_double_debug(double value) {
-    std::string out;
-    if (non_finite(value, out)) return out;
-    double magnitude = std::fabs(value);
-    if (magnitude >= 1e16 || (magnitude != 0.0 && magnitude < 1e-4)) {
-        out = to_chars_string(value, std::chars_format::scientific);
-        // to_chars writes "1e+16" / "1.5e-07": drop the plus sign and the
-        // leading zeros of the exponent.
-        auto e = out.find('e');
-        std::string mantissa = out.substr(0, e);
-        std::string exponent = out.substr(e + 1);
-        bool negative = !exponent.empty() && exponent[0] == '-';
-        std::size_t start = (exponent[0] == '+' || exponent[0] == '-') ? 1 : 0;
-        while (start + 1 < exponent.size() && exponent[start] == '0') ++start;
-        return mantissa + "e" + (negative ? "-" : "") + exponent.substr(start);
-    }
-    out = to_chars_string(value, std::chars_format::fixed);
-    if (out.find('.') == std::string::npos) out += ".0";
-    return out;
-}
-
 std::string format_fixed(double value, int decimals) {
     std::string out;
     if (non_finite(value, out)) return out;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/allocation.hpp"
 #include "core/cr_math.hpp"
 
 namespace quellmar {

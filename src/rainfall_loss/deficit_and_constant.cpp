@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/allocation.hpp"
 #include "core/nan_minmax.hpp"
 #include "core/cr_math.hpp"
 

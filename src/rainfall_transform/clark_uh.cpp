@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/allocation.hpp"
 #include "core/interrupt.hpp"
 #include "core/platform.hpp"
 #include "reach/muskingum.hpp"

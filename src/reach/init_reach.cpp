@@ -1,5 +1,6 @@
 // The `reach` submodule: run_muskingum_routing.
 #include "reach/muskingum.hpp"
+#include "core/allocation.hpp"
 #include "binding/submodules.hpp"
 #include "utils/py_utils.hpp"
 

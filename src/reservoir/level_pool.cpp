@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/allocation.hpp"
 #include "core/compat_strings.hpp"
 #include "core/format.hpp"
 #include "core/interrupt.hpp"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/allocation.hpp"
 #include "core/format.hpp"
 #include "core/platform.hpp"
 
