@@ -96,18 +96,12 @@ def test_specified_gate_checked_before_series_length():
 
 
 def test_specified_get_value_interpolation_exact():
-    # Every second from 1 to 35 (the last point) of a series with a 7 s step, recomputed in
-    # the same order of operations.
-    data = [0.3, 1.7, -2.25, 8.1, 8.1, 0.0001]
-    step = 7
-    res = run(series([0.0] * 36, 1), 0, WIDE, {"s": ru.SpecifiedDischargeInfo(series(data, step))})
-    got = res.reservoir_individual_outflows["s"].data
-    expected = []
-    for t in range(1, 36):
-        pos = t / step
-        i = math.floor(pos)
-        expected.append(data[-1] if i >= len(data) - 1 else data[i] + (pos - i) * (data[i + 1] - data[i]))
-    assert got == expected
+    # Every second from 1 to 14 (the last point) of a series with a 7 s step: v[i] + f * (v[i+1] - v[i]),
+    # whose bits differ from (1 - f) * v[i] + f * v[i+1] at five of these seconds.
+    res = run(series([0.0] * 15, 1), 0, WIDE, {"s": ru.SpecifiedDischargeInfo(series([0.3, 1.7, -2.25], 7))})
+    assert res.reservoir_individual_outflows["s"].data == [
+        0.5, 0.7, 0.8999999999999999, 1.0999999999999999, 1.3, 1.5, 1.7, 1.135714285714286, 0.571428571428571,
+        0.0071428571428568954, -0.5571428571428572, -1.1214285714285712, -1.6857142857142862, -2.25]
 
 
 def test_specified_series_is_a_copy():
