@@ -3,13 +3,10 @@
 #include "binding/submodules.hpp"
 #include "utils/py_utils.hpp"
 
-namespace quellmar::py {
+namespace quellmar {
 
 QUELLMAR_DECLARE_CLASS(LinearReservoir);
 
-}  // namespace quellmar::py
-
-namespace quellmar {
 namespace {
 
 using namespace quellmar::py;
@@ -52,19 +49,17 @@ using RunLinearReservoir = Function<"run_linear_reservoir",
                                     Param<"rainfall", Borrowed<IncrementalTimeSeries>>,
                                     Param<"reservoirs", NamedMap<LinearReservoir>>>;
 
-PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunLinearReservoir>(args, nargs, kwnames, [](auto& a) -> PyObject* {
-        const auto& rainfall = arg<"rainfall">(a);
-        const NamedMap<LinearReservoir>& layers = arg<"reservoirs">(a);
-        // Every stage of every layer is a step per rainfall value.
-        double stages = 1.0;
-        for (const auto& layer : layers) stages = stages + static_cast<double>(layer.second.num_reservoir) + 1.0;
-        const bool long_run = static_cast<double>(rainfall->data.size()) * stages >= static_cast<double>(kLongRunValues);
-        BaseflowResult result = unwrap(maybe_without_gil(
-            long_run, [&] { return linear_reservoir_baseflow(arg<"basin_area">(a), *rainfall, layers); }));
-        // (total, flows), the flows dictionary keyed in the caller's layer order.
-        return to_python(std::make_pair(std::move(result.total), std::move(result.flows)));
-    });
+PyObject* run_linear_reservoir(RunLinearReservoir::Values& a) {
+    const auto& rainfall = arg<"rainfall">(a);
+    const NamedMap<LinearReservoir>& layers = arg<"reservoirs">(a);
+    // Every stage of every layer is a step per rainfall value.
+    double stages = 1.0;
+    for (const auto& layer : layers) stages = stages + static_cast<double>(layer.second.num_reservoir) + 1.0;
+    const bool long_run = static_cast<double>(rainfall->data.size()) * stages >= static_cast<double>(kLongRunValues);
+    BaseflowResult result = unwrap(maybe_without_gil(
+        long_run, [&] { return linear_reservoir_baseflow(arg<"basin_area">(a), *rainfall, layers); }));
+    // (total, flows), the flows dictionary keyed in the caller's layer order.
+    return to_python(std::make_pair(std::move(result.total), std::move(result.flows)));
 }
 
 constexpr auto kRunLinearReservoirDoc = RunLinearReservoir::doc(
@@ -82,7 +77,7 @@ constexpr auto kRunLinearReservoirDoc = RunLinearReservoir::doc(
     "    fails its stability check.");
 
 PyMethodDef run_linear_reservoir_def =
-    fastcall_def<RunLinearReservoir, run_linear_reservoir>(kRunLinearReservoirDoc.c_str());
+    function_def<RunLinearReservoir, run_linear_reservoir>(kRunLinearReservoirDoc.c_str());
 
 constexpr auto kLinearReservoirDoc = LinearReservoirNew::doc(
     "Configuration for a single linear reservoir groundwater layer.\n\n"
@@ -93,13 +88,9 @@ constexpr auto kLinearReservoirDoc = LinearReservoirNew::doc(
 
 }  // namespace
 
-namespace py {
-
 // Not subclassable: no Py_TPFLAGS_BASETYPE.
 QUELLMAR_CLASS(LinearReservoir, .doc = kLinearReservoirDoc.c_str(), .flags = 0,
                .tp_new = linear_reservoir_new, .getset = linear_reservoir_getset)
-
-}  // namespace py
 
 void init_baseflow(PyObject* module) {
     py::register_function(module, &run_linear_reservoir_def);

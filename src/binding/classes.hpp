@@ -43,20 +43,20 @@ struct ClassInfo {
 template <class T>
 struct PyClass;
 
-// In namespace quellmar::py.
-#define QUELLMAR_DECLARE_CLASS(T) \
-    template <>                   \
-    struct PyClass<T> {           \
-        static const ClassInfo& info(); \
+// In namespace quellmar.
+#define QUELLMAR_DECLARE_CLASS(T)                 \
+    template <>                                   \
+    struct py::PyClass<T> {                       \
+        static const py::ClassInfo& info();       \
     }
 
-// The class named as its value type T, in namespace quellmar::py; the
-// arguments after T are ClassInfo's fields after its name, as designated
+// The class named as its value type T, in namespace quellmar or quellmar::py;
+// the arguments after T are ClassInfo's fields after its name, as designated
 // initialisers (.doc = ..., .flags = ..., ...).
-#define QUELLMAR_CLASS(T, ...)                                                              \
-    const ClassInfo& PyClass<T>::info() {                                                   \
-        static const ClassInfo info{.spec_name = QUELLMAR_CLASS_TYPE_NAME(#T), __VA_ARGS__}; \
-        return info;                                                                        \
+#define QUELLMAR_CLASS(T, ...)                                                                 \
+    const ::quellmar::py::ClassInfo& ::quellmar::py::PyClass<T>::info() {                       \
+        static const ::quellmar::py::ClassInfo info{.spec_name = QUELLMAR_CLASS_TYPE_NAME(#T), __VA_ARGS__}; \
+        return info;                                                                           \
     }
 
 // A C++ value type that is the value of one of the module's classes.

@@ -19,6 +19,18 @@ PyMethodDef fastcall_def(const char* doc) {
     return {Table::callable_name.c_str(), fastcall<Impl>(), METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
+// The PyMethodDef of the module function whose parameter table is `Table`
+// and whose body `Body`, a PyObject* (Table::Values&), runs on the converted
+// arguments: every module function takes the road of `call`.
+template <class Table, auto Body>
+PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call<Table>(args, nargs, kwnames, Body);
+}
+template <class Table, auto Body>
+PyMethodDef function_def(const char* doc) {
+    return fastcall_def<Table, function_entry<Table, Body>>(doc);
+}
+
 // The PyMethodDef of the method without parameters `Impl` (a METH_NOARGS
 // function) whose parameter table is `Table`.
 template <class Table, PyCFunction Impl>

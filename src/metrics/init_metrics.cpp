@@ -14,18 +14,16 @@ using CalculateKge = Function<"calculate_kge",
                               Param<"obs", DoubleView>,
                               Param<"use_log", bool, Default<false>>>;
 
-PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<CalculateKge>(args, nargs, kwnames, [](auto& a) -> PyObject* {
-        const DoubleView& sim = arg<"sim">(a);
-        const DoubleView& obs = arg<"obs">(a);
-        // A view reads the caller's buffer in place and keeps the lock; two
-        // converted copies are the routine's own.
-        const bool owned = sim.owned() && obs.owned();
-        const bool long_run = owned && obs.values().size() >= kLongRunValues;
-        Expected<double> kge = maybe_without_gil(
-            long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), arg<"use_log">(a)); });
-        return to_python(unwrap(std::move(kge)));
-    });
+PyObject* calculate_kge(CalculateKge::Values& a) {
+    const DoubleView& sim = arg<"sim">(a);
+    const DoubleView& obs = arg<"obs">(a);
+    // A view reads the caller's buffer in place and keeps the lock; two
+    // converted copies are the routine's own.
+    const bool owned = sim.owned() && obs.owned();
+    const bool long_run = owned && obs.values().size() >= kLongRunValues;
+    Expected<double> kge = maybe_without_gil(
+        long_run, [&] { return kling_gupta_efficiency(sim.values(), obs.values(), arg<"use_log">(a)); });
+    return to_python(unwrap(std::move(kge)));
 }
 
 constexpr auto kCalculateKgeDoc = CalculateKge::doc(
@@ -47,7 +45,7 @@ constexpr auto kCalculateKgeDoc = CalculateKge::doc(
     "Raises:\n"
     "    ValueError: if `obs` is empty or `sim` and `obs` differ in length.");
 
-PyMethodDef calculate_kge_def = fastcall_def<CalculateKge, calculate_kge>(kCalculateKgeDoc.c_str());
+PyMethodDef calculate_kge_def = function_def<CalculateKge, calculate_kge>(kCalculateKgeDoc.c_str());
 
 }  // namespace
 

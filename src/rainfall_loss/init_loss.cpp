@@ -4,13 +4,10 @@
 #include "binding/submodules.hpp"
 #include "utils/py_utils.hpp"
 
-namespace quellmar::py {
+namespace quellmar {
 
 QUELLMAR_DECLARE_CLASS(DeficitConstantResult);
 
-}  // namespace quellmar::py
-
-namespace quellmar {
 namespace {
 
 using namespace quellmar::py;
@@ -34,15 +31,13 @@ using RunDeficitAndConstant = Function<"run_deficit_and_constant",
                                        Param<"constant_loss_per_hr", double>,
                                        Param<"time_to_dry", Timedelta>>;
 
-PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunDeficitAndConstant>(args, nargs, kwnames, [](auto& a) -> PyObject* {
-        const auto& rainfall = arg<"rainfall">(a);
-        Expected<DeficitConstantResult> result = maybe_without_gil(rainfall->data.size() >= kLongRunValues, [&] {
-            return deficit_and_constant(*rainfall, arg<"initial_deficit">(a), arg<"max_deficit">(a),
-                                        arg<"constant_loss_per_hr">(a), arg<"time_to_dry">(a));
-        });
-        return to_python(unwrap(std::move(result)));
+PyObject* run_deficit_and_constant(RunDeficitAndConstant::Values& a) {
+    const auto& rainfall = arg<"rainfall">(a);
+    Expected<DeficitConstantResult> result = maybe_without_gil(rainfall->data.size() >= kLongRunValues, [&] {
+        return deficit_and_constant(*rainfall, arg<"initial_deficit">(a), arg<"max_deficit">(a),
+                                    arg<"constant_loss_per_hr">(a), arg<"time_to_dry">(a));
     });
+    return to_python(unwrap(std::move(result)));
 }
 
 constexpr auto kRunDeficitAndConstantDoc = RunDeficitAndConstant::doc(
@@ -61,16 +56,12 @@ constexpr auto kRunDeficitAndConstantDoc = RunDeficitAndConstant::doc(
     "    or infinite (a gap is not read as a dry step).");
 
 PyMethodDef run_deficit_and_constant_def =
-    fastcall_def<RunDeficitAndConstant, run_deficit_and_constant>(kRunDeficitAndConstantDoc.c_str());
+    function_def<RunDeficitAndConstant, run_deficit_and_constant>(kRunDeficitAndConstantDoc.c_str());
 
 }  // namespace
 
-namespace py {
-
 QUELLMAR_CLASS(DeficitConstantResult, .doc = "Results from the deficit-and-constant rainfall loss model.",
                .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, .getset = result_getset)
-
-}  // namespace py
 
 void init_loss(PyObject* module) {
     py::register_class<DeficitConstantResult>(module);

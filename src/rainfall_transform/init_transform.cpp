@@ -15,21 +15,19 @@ using RunClarkUh = Function<"run_clark_uh",
                             Param<"tc", Timedelta>,
                             Param<"storage_r", Timedelta>>;
 
-// Order of a call: the four arguments converted in parameter order, then `tc`
+// Order of a call: the arguments converted in parameter order, then `tc`
 // and `storage_r` taken as durations (a negative `tc` is reported first).
-PyObject* run_clark_uh(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunClarkUh>(args, nargs, kwnames, [](auto& a) -> PyObject* {
-        const auto& rainfall = arg<"rainfall">(a);
-        const Duration tc_duration = unwrap(to_duration(arg<"tc">(a), "tc"));
-        const Duration r_duration = unwrap(to_duration(arg<"storage_r">(a), "storage_r"));
-        // Work grows with the number of ordinates times the rainfall values.
-        const double ordinates = tc_duration.as_seconds() / static_cast<double>(rainfall->time_step);
-        const bool long_run =
-            static_cast<double>(rainfall->data.size()) * (ordinates + 1.0) >= static_cast<double>(kLongRunValues);
-        ContinuousTimeSeries runoff = maybe_without_gil(
-            long_run, [&] { return clark_uh(*rainfall, arg<"basin_area">(a), tc_duration, r_duration); });
-        return to_python(std::move(runoff));
-    });
+PyObject* run_clark_uh(RunClarkUh::Values& a) {
+    const auto& rainfall = arg<"rainfall">(a);
+    const Duration tc_duration = unwrap(to_duration(arg<"tc">(a), "tc"));
+    const Duration r_duration = unwrap(to_duration(arg<"storage_r">(a), "storage_r"));
+    // Work grows with the number of ordinates times the rainfall values.
+    const double ordinates = tc_duration.as_seconds() / static_cast<double>(rainfall->time_step);
+    const bool long_run =
+        static_cast<double>(rainfall->data.size()) * (ordinates + 1.0) >= static_cast<double>(kLongRunValues);
+    ContinuousTimeSeries runoff = maybe_without_gil(
+        long_run, [&] { return clark_uh(*rainfall, arg<"basin_area">(a), tc_duration, r_duration); });
+    return to_python(std::move(runoff));
 }
 
 constexpr auto kRunClarkUhDoc = RunClarkUh::doc(
@@ -46,7 +44,7 @@ constexpr auto kRunClarkUhDoc = RunClarkUh::doc(
     "    A ``ContinuousTimeSeries`` (kind \"discharge\", cfs) at the same time step\n"
     "    as ``rainfall``.");
 
-PyMethodDef run_clark_uh_def = fastcall_def<RunClarkUh, run_clark_uh>(kRunClarkUhDoc.c_str());
+PyMethodDef run_clark_uh_def = function_def<RunClarkUh, run_clark_uh>(kRunClarkUhDoc.c_str());
 
 }  // namespace
 

@@ -18,25 +18,23 @@ using RunMuskingumRouting = Function<"run_muskingum_routing",
                                      Param<"sub_reaches", std::int64_t>,
                                      Param<"initial_outflow", double>>;
 
-// Order of a call: the five arguments converted in parameter order, the range
+// Order of a call: the arguments converted in parameter order, the range
 // warning on `x` (which may raise under a warnings filter), then `k` taken as
 // a duration, then the routing.
-PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunMuskingumRouting>(args, nargs, kwnames, [](auto& a) -> PyObject* {
-            const auto& inflow = arg<"inflow">(a);
-            if (muskingum_x_outside_range(arg<"x">(a))) warn(kMuskingumRangeWarning);
-            const Duration k_duration = unwrap(to_duration(arg<"k">(a), "k"));
-            // The routing works on its own copy of the inflow: long runs let
-            // other threads run meanwhile.
-            const std::int64_t sub_reaches = arg<"sub_reaches">(a);
-            const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;
-            const bool long_run = inflow->data.size() >= kLongRunValues / passes;
-            ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
-                ContinuousTimeSeries copy{copy_of(inflow->data), inflow->time_step, inflow->kind};
-                return quellmar::run_muskingum_routing(std::move(copy), k_duration, arg<"x">(a), sub_reaches, arg<"initial_outflow">(a));
-            });
-            return to_python(std::move(routed));
-        });
+PyObject* run_muskingum_routing(RunMuskingumRouting::Values& a) {
+    const auto& inflow = arg<"inflow">(a);
+    if (muskingum_x_outside_range(arg<"x">(a))) warn(kMuskingumRangeWarning);
+    const Duration k_duration = unwrap(to_duration(arg<"k">(a), "k"));
+    // The routing works on its own copy of the inflow: long runs let
+    // other threads run meanwhile.
+    const std::int64_t sub_reaches = arg<"sub_reaches">(a);
+    const std::size_t passes = sub_reaches > 1 ? static_cast<std::size_t>(sub_reaches) : 1;
+    const bool long_run = inflow->data.size() >= kLongRunValues / passes;
+    ContinuousTimeSeries routed = maybe_without_gil(long_run, [&] {
+        ContinuousTimeSeries copy{copy_of(inflow->data), inflow->time_step, inflow->kind};
+        return quellmar::run_muskingum_routing(std::move(copy), k_duration, arg<"x">(a), sub_reaches, arg<"initial_outflow">(a));
+    });
+    return to_python(std::move(routed));
 }
 
 constexpr auto kRunMuskingumRoutingDoc = RunMuskingumRouting::doc(
@@ -60,7 +58,7 @@ constexpr auto kRunMuskingumRoutingDoc = RunMuskingumRouting::doc(
     "    same time step as ``inflow``.");
 
 PyMethodDef run_muskingum_routing_def =
-    fastcall_def<RunMuskingumRouting, run_muskingum_routing>(kRunMuskingumRoutingDoc.c_str());
+    function_def<RunMuskingumRouting, run_muskingum_routing>(kRunMuskingumRoutingDoc.c_str());
 
 }  // namespace
 

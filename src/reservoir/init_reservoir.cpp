@@ -7,11 +7,7 @@
 
 namespace quellmar {
 
-namespace py {
-
 QUELLMAR_DECLARE_CLASS(LevelPoolResult);
-
-}  // namespace py
 
 namespace {
 
@@ -24,18 +20,16 @@ using RunLevelPoolRouting = Function<"run_level_pool_routing",
                                      Param<"elevation_storage", Borrowed<ElevationStorage>>,
                                      Param<"discharge_info", NamedMap<DischargeInfo>>>;
 
-PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call<RunLevelPoolRouting>(args, nargs, kwnames, [](auto& a) -> PyObject* {
-        const auto& inflow = arg<"inflow">(a);
-        // One step per simulated second: all but the shortest runs let
-        // other threads run meanwhile.
-        const auto seconds = static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
-        Expected<LevelPoolResult> result = maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
-            return quellmar::run_level_pool_routing(*inflow, arg<"initial_elevation">(a), *arg<"elevation_storage">(a),
-                                                    arg<"discharge_info">(a));
-        });
-        return to_python(unwrap(std::move(result)));
+PyObject* run_level_pool_routing(RunLevelPoolRouting::Values& a) {
+    const auto& inflow = arg<"inflow">(a);
+    // One step per simulated second: all but the shortest runs let
+    // other threads run meanwhile.
+    const auto seconds = static_cast<double>(inflow->data.size()) * static_cast<double>(inflow->time_step);
+    Expected<LevelPoolResult> result = maybe_without_gil(seconds >= static_cast<double>(kLongRunValues), [&] {
+        return quellmar::run_level_pool_routing(*inflow, arg<"initial_elevation">(a), *arg<"elevation_storage">(a),
+                                                arg<"discharge_info">(a));
     });
+    return to_python(unwrap(std::move(result)));
 }
 
 constexpr auto kRunLevelPoolRoutingDoc = RunLevelPoolRouting::doc(
@@ -50,7 +44,7 @@ constexpr auto kRunLevelPoolRoutingDoc = RunLevelPoolRouting::doc(
     "when an inflow value or an outlet's discharge is NaN or infinite.");
 
 PyMethodDef run_level_pool_routing_def =
-    fastcall_def<RunLevelPoolRouting, run_level_pool_routing>(kRunLevelPoolRoutingDoc.c_str());
+    function_def<RunLevelPoolRouting, run_level_pool_routing>(kRunLevelPoolRoutingDoc.c_str());
 
 using Result = LevelPoolResult;
 
@@ -68,12 +62,8 @@ PyGetSetDef level_pool_result_getset[] = {
 
 }  // namespace
 
-namespace py {
-
 QUELLMAR_CLASS(LevelPoolResult, .doc = "Results of a level pool routing simulation.",
                .flags = Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, .getset = level_pool_result_getset)
-
-}  // namespace py
 
 void init_reservoir(PyObject* module) {
     py::add_submodule(module, "reservoir_utils", init_reservoir_utils);

@@ -5,10 +5,9 @@
 #include "binding/binding.hpp"
 #include "utils/time_series.hpp"
 
-namespace quellmar::py {
+namespace quellmar {
 
 QUELLMAR_DECLARE_CLASS(ContinuousTimeSeries);
-
 QUELLMAR_DECLARE_CLASS(IncrementalTimeSeries);
 
-}  // namespace quellmar::py
+}  // namespace quellmar

@@ -37,12 +37,7 @@ struct ConstantDischargeInfo {
         double discharge_;
     };
 
-    Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(second_of(query));
-    }
+    Expected<double> get_discharge(const DischargeQuery& query) const { return discharge_by_rule(*this, query); }
 };
-
-static_assert(DischargeSource<ConstantDischargeInfo>);
-static_assert(DischargeRule<ConstantDischargeInfo::Evaluator>);
 
 }  // namespace quellmar

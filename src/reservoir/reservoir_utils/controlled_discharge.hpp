@@ -69,12 +69,7 @@ struct ControlledDischargeInfo {
         RatedDischarge rated_;
     };
 
-    Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(second_of(query));
-    }
+    Expected<double> get_discharge(const DischargeQuery& query) const { return discharge_by_rule(*this, query); }
 };
-
-static_assert(DischargeSource<ControlledDischargeInfo>);
-static_assert(DischargeRule<ControlledDischargeInfo::Evaluator>);
 
 }  // namespace quellmar

@@ -45,6 +45,12 @@ struct DischargeInfo {
     }
 };
 
+// Every kind answers a query and has a rule for the seconds of a run.
+template <class... Outlets>
+constexpr bool every_kind_answers(const std::variant<Outlets...>*) {
+    return (... && (DischargeSource<Outlets> && DischargeRule<typename Outlets::Evaluator>));
+}
+static_assert(every_kind_answers(static_cast<const DischargeInfo::Outlet*>(nullptr)));
 static_assert(DischargeSource<DischargeInfo>);
 
 // The prepared rule of one outlet of any kind: its kind's Evaluator, each

@@ -45,6 +45,15 @@ inline Second second_of(const DischargeQuery& query) {
     return Second{query.elevation, query.duration_secs.value_or(0), 0};
 }
 
+// An outlet's answer to a single query: its rule, asked about that one second
+// outside any prepared block, so that a query and a routing run give the same
+// bits.
+template <class Outlet>
+Expected<double> discharge_by_rule(const Outlet& outlet, const DischargeQuery& query) {
+    typename Outlet::Evaluator rule(outlet);
+    return rule.discharge(second_of(query));
+}
+
 // An outlet's rule, prepared once for the many seconds of a run; every kind
 // has one, with one interface.  `prepare` computes what depends on the time
 // alone for the seconds first .. first + count - 1 (first >= 0); then

@@ -10,12 +10,8 @@
 
 namespace quellmar {
 
-// Fills the `reservoir_utils` module with its six classes, in registration order.
+// Fills the `reservoir_utils` module with its classes, in registration order.
 void init_reservoir_utils(PyObject* module);
-
-}  // namespace quellmar
-
-namespace quellmar::py {
 
 QUELLMAR_DECLARE_CLASS(ElevationDischarge);
 QUELLMAR_DECLARE_CLASS(ElevationStorage);
@@ -24,7 +20,11 @@ QUELLMAR_DECLARE_CLASS(UnControlledDischargeInfo);
 QUELLMAR_DECLARE_CLASS(SpecifiedDischargeInfo);
 QUELLMAR_DECLARE_CLASS(ConstantDischargeInfo);
 
-// An outlet object of any of the four classes (or a Python subclass), tried
+}  // namespace quellmar
+
+namespace quellmar::py {
+
+// An outlet object of any of the outlet classes (or a Python subclass), tried
 // in the order of the union's variants; anything else is refused with the
 // enum TypeError that lists every variant's refusal.
 QUELLMAR_DECLARE_FROM(DischargeInfo);

@@ -37,7 +37,7 @@ Expected<double> SpecifiedDischargeInfo::get_discharge(const DischargeQuery& que
     if (!query.duration_secs) {
         return runtime_error("SpecifiedDischargeInfo requires duration_secs but none was provided.");
     }
-    return Evaluator(*this).discharge(second_of(query));
+    return discharge_by_rule(*this, query);
 }
 
 }  // namespace quellmar

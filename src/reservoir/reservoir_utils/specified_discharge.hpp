@@ -61,7 +61,4 @@ struct SpecifiedDischargeInfo {
     Expected<double> get_discharge(const DischargeQuery& query) const;
 };
 
-static_assert(DischargeSource<SpecifiedDischargeInfo>);
-static_assert(DischargeRule<SpecifiedDischargeInfo::Evaluator>);
-
 }  // namespace quellmar

@@ -37,12 +37,7 @@ struct UnControlledDischargeInfo {
         RatedDischarge rated_;
     };
 
-    Expected<double> get_discharge(const DischargeQuery& query) const {
-        return Evaluator(*this).discharge(second_of(query));
-    }
+    Expected<double> get_discharge(const DischargeQuery& query) const { return discharge_by_rule(*this, query); }
 };
-
-static_assert(DischargeSource<UnControlledDischargeInfo>);
-static_assert(DischargeRule<UnControlledDischargeInfo::Evaluator>);
 
 }  // namespace quellmar
