@@ -393,6 +393,6 @@ def main(argv=None):
 
 if __name__ == "__main__":
     # A failure exits non-zero; success returns, so that the gallery of the
-    # documentation, which runs this file in its own process, goes on.
+    # documentation, which runs this file inside Sphinx's own process, goes on.
     if status := main():
         sys.exit(status)

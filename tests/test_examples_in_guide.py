@@ -10,6 +10,10 @@ import re
 import subprocess
 import sys
 
+import pytest
+
+import quellmar
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 GUIDE = ROOT / "docs" / "guide.md"
 
@@ -99,3 +103,23 @@ def test_readme_usage_prints_what_its_comments_say():
     assert len(printed) == len(expected) == 4
     for line, comment in zip(printed, expected):
         assert comment.startswith(line), (line, comment)
+
+
+API = ROOT / "docs" / "api"
+MODULES = ["quellmar", "quellmar.utils", "quellmar.reach", "quellmar.reservoir",
+           "quellmar.reservoir.reservoir_utils", "quellmar.rainfall_transform", "quellmar.rainfall_loss",
+           "quellmar.baseflow", "quellmar.metrics"]
+
+
+@pytest.mark.parametrize("dotted", MODULES)
+def test_api_reference_has_one_entry_per_name_of_all(dotted):
+    """Every name of a module's __all__ has its own entry in docs/api (a
+    class, a function, or a submodule), none twice, and nothing else."""
+    module = quellmar
+    for part in dotted.split(".")[1:]:
+        module = getattr(module, part)
+    text = "\n".join(page.read_text() for page in sorted(API.glob("*.rst")))
+    entries = re.findall(r"^\.\. (?:autoclass|autofunction|py:module):: (\S+)$", text, flags=re.M)
+    here = [name for name in entries if name.rpartition(".")[0] == dotted]
+    assert sorted(here) == sorted(f"{dotted}.{name}" for name in module.__all__)
+    assert len(here) == len(set(here))
