@@ -42,6 +42,11 @@ exclude_patterns = ["_build", "reliability.md", "auto_examples/*.ipynb", "auto_e
 # docs/reliability.md is the CI's own notes, linked from the README, not a page.
 
 myst_enable_extensions = ["colon_fence", "deflist", "dollarmath"]
+# Double hyphens stay as written (command-line options), quotes are curled.
+smartquotes_action = "qe"
+# `name` in the docstrings (reST) is code, as in the Markdown pages.
+default_role = "code"
+toc_object_entries_show_parents = "hide"
 myst_heading_anchors = 3
 
 # --- API reference ----------------------------------------------------------
@@ -94,6 +99,10 @@ html_theme_options = {
     "footer_end": ["sphinx-version", "theme-version"],
 }
 html_sidebars = {"index": [], "si-units": []}
-html_static_path = []
+html_static_path = ["_static"]
+html_favicon = "_static/quellmar.svg"
+# The theme reads the colour mode from the page; without one it logs an error
+# in the console on a first visit.
+html_context = {"default_mode": "light"}
 html_show_sourcelink = False
 html_copy_source = False
