@@ -50,7 +50,9 @@ toc_object_entries_show_parents = "hide"
 myst_heading_anchors = 3
 
 # --- API reference ----------------------------------------------------------
-autodoc_default_options = {"members": True, "undoc-members": True, "member-order": "bysource"}
+# docs/api names every member of a class, in the order the module registers
+# them, and says what an attribute without a docstring holds.
+autodoc_default_options = {}
 autodoc_typehints = "none"
 autodoc_class_signature = "mixed"
 add_module_names = False

@@ -123,3 +123,11 @@ def test_api_reference_has_one_entry_per_name_of_all(dotted):
     here = [name for name in entries if name.rpartition(".")[0] == dotted]
     assert sorted(here) == sorted(f"{dotted}.{name}" for name in module.__all__)
     assert len(here) == len(set(here))
+    # A class's entry holds one for each of its public methods and
+    # attributes, in the order the module registers them.
+    members = re.findall(r"^   \.\. auto(?:method|attribute):: (\S+)$", text, flags=re.M)
+    for name in module.__all__:
+        cls = getattr(module, name)
+        if isinstance(cls, type):
+            public = [f"{dotted}.{name}.{key}" for key in vars(cls) if not key.startswith("_")]
+            assert [m for m in members if m.rpartition(".")[0] == f"{dotted}.{name}"] == public
