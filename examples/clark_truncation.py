@@ -1,6 +1,7 @@
-"""What the Clark unit hydrograph keeps, and what it cuts.
+"""What the Clark unit hydrograph keeps, and what it cuts
+======================================================
 
-    python examples/clark_truncation.py [--figure PATH]
+    python examples/clark_truncation.py [--figure PATH] [--show]
 
 `run_clark_uh` keeps n = ceil(tc / dt) ordinates of the unit hydrograph: the
 linear reservoir's recession after the time of concentration is not carried.
@@ -14,7 +15,7 @@ runoff depth of each per inch of excess.
 What is kept depends on the storage coefficient R against tc far more than
 on the step: the script also prints the depth per inch of excess kept by
 `run_clark_uh` against R / tc for several tc / dt.  With --figure PATH it
-draws both (needs matplotlib).
+draws both into PATH, with --show in a window (needs matplotlib).
 """
 
 import argparse
@@ -109,10 +110,8 @@ def report(kept, full):
     return "\n".join(lines)
 
 
-def save_figure(kept, full, path):
-    import matplotlib
-
-    matplotlib.use("Agg")
+def draw_figure(kept, full):
+    """The unit hydrograph against the drained reservoir, and what is kept against R / tc."""
     import matplotlib.pyplot as plt
 
     fig, (ax, kept_ax) = plt.subplots(1, 2, figsize=(13, 4.6), gridspec_kw={"width_ratios": [1.15, 1]})
@@ -143,13 +142,24 @@ def save_figure(kept, full, path):
     kept_ax.grid(alpha=0.3, which="both")
     kept_ax.legend(loc="lower left", fontsize="small")
     fig.tight_layout()
+    return fig
+
+
+def save_figure(kept, full, path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig = draw_figure(kept, full)
     fig.savefig(path, dpi=110)
     plt.close(fig)
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__.partition("\n")[0])
     parser.add_argument("--figure", metavar="PATH", help="save the figure as PNG to PATH (needs matplotlib)")
+    parser.add_argument("--show", action="store_true", help="draw the figure in a window (needs matplotlib)")
     args = parser.parse_args(argv)
     kept, full = compare()
     print(report(kept, full))
@@ -162,8 +172,16 @@ def main(argv=None):
             print("--figure needs matplotlib: python -m pip install matplotlib", file=sys.stderr)
             return 1
         print(f"\nFigure saved to {args.figure}")
+    if args.show:
+        import matplotlib.pyplot as plt
+
+        draw_figure(kept, full)
+        plt.show()
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # A failure exits non-zero; success returns, so that the gallery of the
+    # documentation, which runs this file inside Sphinx's own process, goes on.
+    if status := main():
+        sys.exit(status)

@@ -1,4 +1,5 @@
-"""Ensemble members of the storm-event chain: parameters in, numbers out.
+"""Ensemble members of the storm-event chain: parameters in, numbers out
+=====================================================================
 
 This module holds the worker side of examples/ensemble.py.  A worker thread,
 a worker process of concurrent.futures or a Dask worker imports it by name,

@@ -1,6 +1,7 @@
-"""A storm event from rainfall to a reservoir, with quellmar.
+"""A storm event from rainfall to a reservoir, with quellmar
+=========================================================
 
-    python examples/storm_event.py [--figure PATH]
+    python examples/storm_event.py [--figure PATH] [--show]
 
 The study, step by step:
 
@@ -19,8 +20,8 @@ The study, step by step:
 
 It prints a summary table: peaks, their times, volumes and the reservoir's
 volume balance.  With --figure PATH it also draws the hyetograph, the
-hydrographs and the reservoir elevation into PATH (PNG); that needs
-matplotlib, nothing else here does.
+hydrographs and the reservoir elevation into PATH (PNG); --show draws it
+in a window.  The figure needs matplotlib, nothing else here does.
 
 Units: depths in inches, areas in acres, flows in cubic feet per second
 (cfs), storage in cubic feet, elevations in feet; volumes are reported in
@@ -289,7 +290,7 @@ def summary(study):
     add(
         f"The Clark unit hydrograph yields {study['unit_depth']:.3f} in of runoff per inch of excess:"
     )
-    add(f"its recession past tc = {TC.total_seconds() / 3600:g} h is cut (docs/guide.md, section 5).")
+    add(f"its recession past tc = {TC.total_seconds() / 3600:g} h is cut (docs/guide/clark.md).")
     add("")
 
     volume_in, volume_out, change, residual = reservoir_balance(
@@ -310,11 +311,8 @@ def summary(study):
 # --- figure -------------------------------------------------------------------
 
 
-def save_figure(study, path):
+def draw_figure(study):
     """Hyetograph, hydrographs and reservoir elevation, one above the other."""
-    import matplotlib
-
-    matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
     hours = STEP_S / 3600
@@ -356,13 +354,24 @@ def save_figure(study, path):
     for ax in (ax_rain, ax_flow, ax_elev):
         ax.grid(alpha=0.3)
     fig.tight_layout()
+    return fig
+
+
+def save_figure(study, path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig = draw_figure(study)
     fig.savefig(path, dpi=110)
     plt.close(fig)
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__.partition("\n")[0])
     parser.add_argument("--figure", metavar="PATH", help="save the figure as PNG to PATH (needs matplotlib)")
+    parser.add_argument("--show", action="store_true", help="draw the figure in a window (needs matplotlib)")
     args = parser.parse_args(argv)
 
     study = run_study()
@@ -374,8 +383,16 @@ def main(argv=None):
             print("--figure needs matplotlib: python -m pip install matplotlib", file=sys.stderr)
             return 1
         print(f"\nFigure saved to {args.figure}")
+    if args.show:
+        import matplotlib.pyplot as plt
+
+        draw_figure(study)
+        plt.show()
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # A failure exits non-zero; success returns, so that the gallery of the
+    # documentation, which runs this file inside Sphinx's own process, goes on.
+    if status := main():
+        sys.exit(status)

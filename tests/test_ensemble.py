@@ -14,7 +14,7 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
-GUIDE = ROOT / "docs" / "guide.md"
+GUIDE = ROOT / "docs" / "guide" / "calibration-ensembles.md"
 
 
 @pytest.fixture(scope="module")

@@ -166,3 +166,16 @@ def test_clark_truncation_example(tmp_path):
     assert "agree bit for bit: True" in done.stdout
     if args:
         assert (tmp_path / "uh.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_calibration_example_recovers_k_and_x():
+    path = ROOT / "examples" / "calibration.py"
+    spec = importlib.util.spec_from_file_location("calibration", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    inflow = module.upstream_flood()
+    observed = module.observed_outflow(inflow)
+    k_hours, x, score = module.calibrate(inflow, observed)
+    # Within the noise of the true reach, and at least as good a fit as it.
+    assert abs(k_hours - module.TRUE_K_HOURS) < 0.25 and abs(x - module.TRUE_X) < 0.03
+    assert score >= module.kge(inflow, observed, module.TRUE_K_HOURS, module.TRUE_X)

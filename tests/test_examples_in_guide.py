@@ -1,4 +1,5 @@
-"""The examples of docs/guide.md and README.md, with the outputs pasted
+"""The examples of the guide's pages (docs/guide/*.md, in the order of
+docs/guide.md's table of contents) and of README.md, with the outputs pasted
 there, and the storm-event output the guide quotes."""
 
 import contextlib
@@ -9,8 +10,19 @@ import re
 import subprocess
 import sys
 
+import pytest
+
+import quellmar
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 GUIDE = ROOT / "docs" / "guide.md"
+
+
+def guide_pages():
+    """The guide's pages, in the order of its table of contents."""
+    toctree = re.search(r"```\{toctree\}\n(.*?)```", GUIDE.read_text(), flags=re.S).group(1)
+    names = [line.strip() for line in toctree.splitlines() if line.strip() and not line.startswith(":")]
+    return [ROOT / "docs" / f"{name}.md" for name in names]
 
 
 # A block that says, in the paragraph just before it, that it "goes on from
@@ -20,35 +32,40 @@ CONTINUES = re.compile(r"goes\s+on\s+from\s+the\s+(?:\w+\s+)?(?:one|block)\s+abo
 
 
 def guide_sessions():
-    """The pycon blocks of the guide, grouped into sessions in reading order."""
-    text = GUIDE.read_text()
+    """The pycon blocks of the guide, grouped into sessions in reading order,
+    as (page, blocks); a session does not go on from one page to the next."""
     sessions = []
-    for match in re.finditer(r"```pycon\n(.*?)\n```", text, flags=re.S):
-        before = text[: match.start()].rstrip().rpartition("\n\n")[2]
-        if sessions and CONTINUES.search(before):
-            sessions[-1].append(match.group(1))
-        else:
-            sessions.append([match.group(1)])
+    for page in guide_pages():
+        text = page.read_text()
+        first = True
+        for match in re.finditer(r"```pycon\n(.*?)\n```", text, flags=re.S):
+            before = text[: match.start()].rstrip().rpartition("\n\n")[2]
+            if not first and CONTINUES.search(before):
+                sessions[-1][1].append(match.group(1))
+            else:
+                sessions.append((page, [match.group(1)]))
+            first = False
     return sessions
 
 
 def test_pycon_blocks_give_their_pasted_output():
     sessions = guide_sessions()
-    assert sum(len(s) for s in sessions) > 10
+    assert sum(len(blocks) for _, blocks in sessions) > 10
+    assert len({page for page, _ in sessions}) > 10
     attempted = 0
-    for number, blocks in enumerate(sessions):
-        test = doctest.DocTestParser().get_doctest("\n\n".join(blocks), {}, f"guide.md session {number}",
-                                                   str(GUIDE), 0)
+    for number, (page, blocks) in enumerate(sessions):
+        test = doctest.DocTestParser().get_doctest("\n\n".join(blocks), {}, f"{page.name} session {number}",
+                                                   str(page), 0)
         runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
         runner.run(test)
         result = runner.summarize(verbose=False)
-        assert result.failed == 0, blocks[0][:200]
+        assert result.failed == 0, (page.name, blocks[0][:200])
         attempted += result.attempted
     assert attempted > 50
 
 
 def test_storm_event_output_is_the_examples():
-    text = GUIDE.read_text()
+    text = "\n".join(page.read_text() for page in guide_pages())
     quoted = re.search(r"<!-- storm_event.py output -->\n```text\n(.*?)\n```", text, flags=re.S).group(1)
     done = subprocess.run([sys.executable, str(ROOT / "examples" / "storm_event.py")],
                           cwd=ROOT, capture_output=True, text=True, timeout=120)
@@ -56,12 +73,15 @@ def test_storm_event_output_is_the_examples():
     assert done.stdout.rstrip("\n") == quoted
 
 
-def test_readme_links_the_guide_and_figure():
+def test_readme_links_the_guide_and_no_figure_is_committed():
     readme = (ROOT / "README.md").read_text()
     assert "(docs/guide.md)" in readme
-    assert "(docs/storm_event.png)" in readme
-    for figure in ("storm_event.png", "clark_truncation.png"):
-        assert (ROOT / "docs" / figure).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    # The figures are drawn when the site is built (the gallery), never
+    # copied from a committed image.
+    assert ".png)" not in readme
+    assert not [p for p in (ROOT / "docs").rglob("*.png") if "_build" not in p.parts
+                and "auto_examples" not in p.parts]
+    assert all(page.exists() for page in guide_pages())
     assert "python -m pip install . && python examples/storm_event.py" in readme
     assert "python -m pip install \".[test]\" && python -m pytest tests" in readme
 
@@ -83,3 +103,31 @@ def test_readme_usage_prints_what_its_comments_say():
     assert len(printed) == len(expected) == 4
     for line, comment in zip(printed, expected):
         assert comment.startswith(line), (line, comment)
+
+
+API = ROOT / "docs" / "api"
+MODULES = ["quellmar", "quellmar.utils", "quellmar.reach", "quellmar.reservoir",
+           "quellmar.reservoir.reservoir_utils", "quellmar.rainfall_transform", "quellmar.rainfall_loss",
+           "quellmar.baseflow", "quellmar.metrics"]
+
+
+@pytest.mark.parametrize("dotted", MODULES)
+def test_api_reference_has_one_entry_per_name_of_all(dotted):
+    """Every name of a module's __all__ has its own entry in docs/api (a
+    class, a function, or a submodule), none twice, and nothing else."""
+    module = quellmar
+    for part in dotted.split(".")[1:]:
+        module = getattr(module, part)
+    text = "\n".join(page.read_text() for page in sorted(API.glob("*.rst")))
+    entries = re.findall(r"^\.\. (?:autoclass|autofunction|py:module):: (\S+)$", text, flags=re.M)
+    here = [name for name in entries if name.rpartition(".")[0] == dotted]
+    assert sorted(here) == sorted(f"{dotted}.{name}" for name in module.__all__)
+    assert len(here) == len(set(here))
+    # A class's entry holds one for each of its public methods and
+    # attributes, in the order the module registers them.
+    members = re.findall(r"^   \.\. auto(?:method|attribute):: (\S+)$", text, flags=re.M)
+    for name in module.__all__:
+        cls = getattr(module, name)
+        if isinstance(cls, type):
+            public = [f"{dotted}.{name}.{key}" for key in vars(cls) if not key.startswith("_")]
+            assert [m for m in members if m.rpartition(".")[0] == f"{dotted}.{name}"] == public

@@ -74,7 +74,7 @@ constexpr auto kRunLinearReservoirDoc = RunLinearReservoir::doc(
     "    dict mapping each reservoir name to its own ContinuousTimeSeries.\n\n"
     "Raises:\n"
     "    ValueError: if the sum of all fractions exceeds 1.0, or if any reservoir\n"
-    "    fails its stability check.");
+    "        fails its stability check.");
 
 PyMethodDef run_linear_reservoir_def =
     function_def<RunLinearReservoir, run_linear_reservoir>(kRunLinearReservoirDoc.c_str());

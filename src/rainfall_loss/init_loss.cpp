@@ -53,7 +53,7 @@ constexpr auto kRunDeficitAndConstantDoc = RunDeficitAndConstant::doc(
     "    A DeficitConstantResult with `excess`, `loss` and `deficit` series.\n\n"
     "Raises:\n"
     "    ValueError: if `time_to_dry` is negative, or a `rainfall` value is NaN\n"
-    "    or infinite (a gap is not read as a dry step).");
+    "        or infinite (a gap is not read as a dry step).");
 
 PyMethodDef run_deficit_and_constant_def =
     function_def<RunDeficitAndConstant, run_deficit_and_constant>(kRunDeficitAndConstantDoc.c_str());

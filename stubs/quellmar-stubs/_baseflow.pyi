@@ -29,8 +29,8 @@ def run_linear_reservoir(
 
     Raises:
         ValueError: if the sum of all fractions exceeds 1.0, or if any reservoir
-        fails its stability check (``k_duration / num_reservoir`` below half a
-        time step).
+            fails its stability check (``k_duration / num_reservoir`` below half a
+            time step).
     """
 
 @final
