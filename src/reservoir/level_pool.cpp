@@ -85,7 +85,7 @@ public:
         double sum = 0.0;
         for (const Outlet& o : outlets_) {
             double q = 0.0;
-            if (!o.rule.try_discharge(second, q)) return false;
+            if (!o.rule.visit([&](const auto& rule) { return rule.try_discharge(second, q); })) return false;
             sum = sum + q;
         }
         if (!std::isfinite(sum)) return false;

@@ -56,11 +56,21 @@ public:
         : rule_(std::visit([](const auto& o) -> Rule { return typename std::decay_t<decltype(o)>::Evaluator(o); },
                            info.outlet)) {}
 
+    // Calls f with the rule of the outlet's kind.  A caller that passes a
+    // lambda of its own gets an instantiation of its own, local to its file
+    // and called from one place, which every compiler inlines there: the
+    // per-second loop of a routing run calls the kinds' try_discharge
+    // directly, with nothing passed through memory.
+    template <class F>
+    decltype(auto) visit(F&& f) const {
+        return visit_alternative(std::forward<F>(f), rule_);
+    }
+
     void prepare(std::int64_t first, std::size_t count) {
         visit_alternative([&](auto& r) { r.prepare(first, count); }, rule_);
     }
     bool try_discharge(const Second& second, double& q) const {
-        return visit_alternative([&](const auto& r) { return r.try_discharge(second, q); }, rule_);
+        return visit([&](const auto& r) { return r.try_discharge(second, q); });
     }
     Expected<double> discharge(const Second& second) {
         return visit_alternative([&](auto& r) { return r.discharge(second); }, rule_);
