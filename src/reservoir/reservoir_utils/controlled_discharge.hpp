@@ -49,6 +49,10 @@ struct ControlledDischargeInfo {
             }
             double rated = 0.0;
             if (!rated_.try_discharge(elevation, rated)) return false;
+            // A NaN from the curve is left to `discharge`: past this test the
+            // cap's own NaN test is known false, and the cap is a single
+            // minimum on the chain of the second rather than a select.
+            if (rated != rated) return false;
             q = capped(rated);
             return true;
         }
