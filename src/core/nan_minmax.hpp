@@ -10,13 +10,17 @@
 
 namespace quellmar {
 
+// A NaN operand is the rare case: marked so, it stays a branch that is
+// never taken, and the choice itself a single minimum or maximum, where
+// a compiler would otherwise turn both tests into masks computed on every
+// call (a loop-carried minimum then waits for all of them).
 inline double nan_min(double a, double b) {
-    if (a != a) return b;
+    if (a != a) [[unlikely]] return b;
     return b < a ? b : a;
 }
 
 inline double nan_max(double a, double b) {
-    if (a != a) return b;
+    if (a != a) [[unlikely]] return b;
     return b > a ? b : a;
 }
 
