@@ -38,7 +38,11 @@ inline double mass_balance(double storage, double inflow_volume, double outflow)
     const double b = storage + inflow_volume;
     const double c = outflow * kStepSeconds;
     const double s = b - c;
-    return s > 0.0 ? s : 0.0;
+    // An emptied pool is the rare case: as a predicted branch, the floor
+    // adds nothing to the chain from one second to the next (a maximum
+    // instruction would add its latency to every second).
+    if (s > 0.0) [[likely]] return s;
+    return 0.0;
 }
 
 // A discharge that would enter the mass balance as NaN or an infinity (a
