@@ -89,10 +89,12 @@ public:
         double sum = 0.0;
         for (const Outlet& o : outlets_) {
             double q = 0.0;
-            if (!o.rule.visit([&](const auto& rule) { return rule.try_discharge(second, q); })) return false;
+            if (!o.rule.visit([&](const auto& rule) { return rule.try_discharge(second, q); })) [[unlikely]] {
+                return false;
+            }
             sum = sum + q;
         }
-        if (!std::isfinite(sum)) return false;
+        if (!std::isfinite(sum)) [[unlikely]] return false;
         total = sum;
         return true;
     }
@@ -209,7 +211,7 @@ public:
         // it on the chain from one second to the next.
         PoolState pool = pool_;
         for (std::size_t i = 0; i < plain; ++i) {
-            if (try_second(pool, i, pool)) continue;
+            if (try_second(pool, i, pool)) [[likely]] continue;
             pool_ = pool;
             Status s = general_second(first, i, false);
             if (!s) return s;
@@ -242,7 +244,7 @@ private:
         if (!outflow_.try_total(pool.elevation, i, q)) return false;
         const double storage = mass_balance(pool.storage, inflow_volume_[i], q);
         double elevation = 0.0;
-        if (!elevations_.try_elevation(storage, elevation)) return false;
+        if (!elevations_.try_elevation(storage, elevation)) [[unlikely]] return false;
         next = PoolState{storage, elevation};
         return true;
     }

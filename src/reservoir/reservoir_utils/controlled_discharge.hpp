@@ -52,7 +52,7 @@ struct ControlledDischargeInfo {
             // A NaN from the curve is left to `discharge`: past this test the
             // cap's own NaN test is known false, and the cap is a single
             // minimum on the chain of the second rather than a select.
-            if (rated != rated) return false;
+            if (rated != rated) [[unlikely]] return false;
             q = capped(rated);
             return true;
         }

@@ -103,7 +103,7 @@ public:
     // Settles an elevation strictly inside the remembered segment (tested
     // first: the common case of a run) or below the curve.
     bool try_discharge(double elevation, double& q) const {
-        if (cursor_.holds_inside(elevation)) {
+        if (cursor_.holds_inside(elevation)) [[likely]] {
             q = cursor_.value_inside_segment(elevation);
             return true;
         }
