@@ -24,4 +24,18 @@ inline double nan_max(double a, double b) {
     return b > a ? b : a;
 }
 
+// nan_min and nan_max for a caller whose first operand is nearly always the
+// answer (a deficit below its maximum, a gap above 0): the same results,
+// with that case first as a branch expected taken, so that a loop-carried
+// value passes it without waiting for a minimum or a mask.
+inline double nan_min_mostly_first(double a, double b) {
+    if (a <= b) [[likely]] return a;  // neither is NaN, and b < a is false
+    return nan_min(a, b);
+}
+
+inline double nan_max_mostly_first(double a, double b) {
+    if (a >= b) [[likely]] return a;  // neither is NaN, and b > a is false
+    return nan_max(a, b);
+}
+
 }  // namespace quellmar

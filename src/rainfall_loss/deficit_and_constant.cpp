@@ -48,20 +48,29 @@ std::uint64_t run_steps(const double* rain, std::size_t n, double deficit, const
         gaps |= non_finite_bit(r);
         // Drying runs on every step, wet or dry, before any loss; it also
         // caps an initial deficit above the maximum, and a NaN deficit
-        // becomes max_deficit here.
-        deficit = nan_min(deficit + recovery * nan_max(max_deficit - deficit, 0.0), max_deficit);
+        // becomes max_deficit here.  After the first step the deficit is at
+        // most max_deficit, so the gap is rarely below 0 and the sum rarely
+        // above the maximum.
+        deficit = nan_min_mostly_first(deficit + recovery * nan_max_mostly_first(max_deficit - deficit, 0.0),
+                                       max_deficit);
         // The constant loss comes first, then the deficit is filled.  Whether
         // it rains depends on the rainfall alone, which is read long before
-        // the deficit's chain of the step reaches the choice: a wrongly
-        // guessed step is known early and costs little, where masks computed
-        // on every step would lengthen the chain itself.
+        // the deficit's chain of the step reaches the choice: as a branch
+        // (the hint keeps it one), a wrongly guessed step is known early and
+        // costs little, where masks computed on every step would lengthen
+        // the chain itself.
         const double constant = nan_min(r, loss_per_step);
         const double remaining = r - constant;
         const double fill = nan_min(remaining, deficit);
-        const bool wet = r > 0.0;  // false for a NaN as well
-        if (wet) deficit = deficit - fill;
-        excess_out[i] = wet ? remaining - fill : 0.0;
-        loss_out[i] = wet ? constant + fill : 0.0;
+        double excess = 0.0;
+        double loss = 0.0;
+        if (r > 0.0) [[likely]] {  // false for a NaN as well
+            deficit = deficit - fill;
+            excess = remaining - fill;
+            loss = constant + fill;
+        }
+        excess_out[i] = excess;
+        loss_out[i] = loss;
         deficit_out[i] = deficit;
     }
     return gaps;
