@@ -66,7 +66,10 @@ struct ControlledDischargeInfo {
         }
 
     private:
-        double capped(double rated) const { return nan_min(rated, cap_); }
+        // The cap binds for stretches of a run at most (the elevation moves
+        // little from one second to the next): the uncapped case first, as a
+        // branch, keeps a minimum off the chain of every second.
+        double capped(double rated) const { return nan_min_mostly_first(rated, cap_); }
 
         Gates gates_;
         double cap_;
