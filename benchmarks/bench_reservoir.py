@@ -12,6 +12,10 @@ often (once on one-foot storage segments, once on 0.05-ft ones).
 
 Run:  PYTHONPATH=<build dir> python benchmarks/bench_reservoir.py
       PYTHONPATH=<build dir> python benchmarks/bench_reservoir.py --chain   # the chain comparison alone
+      python benchmarks/bench_reservoir.py --builds gcc=DIR clang=DIR wheel=DIR [--rounds 5]
+          # the chain comparison of several builds in one run: each round runs
+          # every build in a fresh interpreter, one after the other; per build
+          # and workload the best times of all rounds (quellmar and chain)
 """
 import bisect
 import ctypes
@@ -24,7 +28,48 @@ import tempfile
 import time
 from datetime import timedelta
 
-import quellmar
+
+def builds_main(argv):
+    """--builds LABEL=DIR ... [--rounds N]: the chain comparison of each
+    build (a directory holding a built module), rounds alternating between
+    the builds, each in a fresh interpreter with the build first on its path."""
+    builds, rounds, args = [], 5, list(argv)
+    while args:
+        a = args.pop(0)
+        if a == "--rounds":
+            rounds = int(args.pop(0))
+        elif "=" in a:
+            label, path = a.split("=", 1)
+            builds.append((label, os.path.abspath(path)))
+    best = {}
+    order = []
+    for _ in range(rounds):
+        for label, path in builds:
+            env = dict(os.environ, PYTHONPATH=path)
+            out = subprocess.run([sys.executable, os.path.abspath(__file__), "--chain-child"], env=env, check=True,
+                                 capture_output=True, text=True).stdout
+            for line in out.strip().splitlines():
+                workload, secs, q, c = line.split("\t")
+                key = (workload, label)
+                if key not in best:
+                    order.append(key)
+                    best[key] = [int(secs), math.inf, math.inf]
+                best[key][1] = min(best[key][1], float(q))
+                best[key][2] = min(best[key][2], float(c))
+    print(f"{'fully active workload':>44} {'build':>8} {'simulated s':>12} {'quellmar ns/s':>14} {'chain ns/s':>11} "
+          f"{'ratio':>6}")
+    for workload, label in sorted(order, key=lambda k: [w for w, _ in order].index(k[0])):
+        secs, q, c = best[(workload, label)]
+        print(f"{workload:>44} {label:>8} {secs:>12,} {q:>14.1f} {c:>11.1f} {q / c:>5.2f}x")
+    print(f"(best of {rounds} rounds x 5 runs per build; chain: the arithmetic of one simulated second alone, "
+          "fixed curve segments, cc -O2 -ffp-contract=off)")
+
+
+if __name__ == "__main__" and "--builds" in sys.argv[1:]:
+    builds_main(sys.argv[1:])
+    sys.exit(0)
+
+import quellmar  # noqa: E402
 
 ru = quellmar.reservoir.reservoir_utils
 run = quellmar.reservoir.run_level_pool_routing
@@ -298,6 +343,10 @@ def peak_memory(n):
 
 
 def main():
+    if sys.argv[1:] == ["--chain-child"]:
+        for label, secs, q, c in chain_comparison(5):
+            print(f"{label}\t{secs}\t{q}\t{c}")
+        return
     print("level pool routing, 1 s step")
     print()
     print_chain_comparison()
