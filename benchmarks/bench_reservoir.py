@@ -3,13 +3,19 @@ hourly storm with all four outlet kinds, one year of hourly inflow, and the
 peak memory of the year run (measured in a subprocess with getrusage, since
 the routine's memory is C++ memory that tracemalloc does not see).
 
-Two fully active workloads are timed against the bare dependent chain of a
+Four fully active workloads are timed against the bare dependent chain of a
 simulated second (level_pool_chain.c, built here with the system C compiler):
-every outlet releasing over the whole run with caps binding part of the time,
-and a flashy storm whose pool changes curve segment often.
+every outlet releasing over the whole run with caps binding part of the time
+(once with a daily schedule, once with a 15-minute one and a spillway of
+half-foot segments), and a flashy storm whose pool changes curve segment
+often (once on one-foot storage segments, once on 0.05-ft ones).
 
 Run:  PYTHONPATH=<build dir> python benchmarks/bench_reservoir.py
       PYTHONPATH=<build dir> python benchmarks/bench_reservoir.py --chain   # the chain comparison alone
+      python benchmarks/bench_reservoir.py --builds gcc=DIR clang=DIR wheel=DIR [--rounds 5]
+          # the chain comparison of several builds in one run: each round runs
+          # every build in a fresh interpreter, one after the other; per build
+          # and workload the best times of all rounds (quellmar and chain)
 """
 import bisect
 import ctypes
@@ -22,7 +28,48 @@ import tempfile
 import time
 from datetime import timedelta
 
-import quellmar
+
+def builds_main(argv):
+    """--builds LABEL=DIR ... [--rounds N]: the chain comparison of each
+    build (a directory holding a built module), rounds alternating between
+    the builds, each in a fresh interpreter with the build first on its path."""
+    builds, rounds, args = [], 5, list(argv)
+    while args:
+        a = args.pop(0)
+        if a == "--rounds":
+            rounds = int(args.pop(0))
+        elif "=" in a:
+            label, path = a.split("=", 1)
+            builds.append((label, os.path.abspath(path)))
+    best = {}
+    order = []
+    for _ in range(rounds):
+        for label, path in builds:
+            env = dict(os.environ, PYTHONPATH=path)
+            out = subprocess.run([sys.executable, os.path.abspath(__file__), "--chain-child"], env=env, check=True,
+                                 capture_output=True, text=True).stdout
+            for line in out.strip().splitlines():
+                workload, secs, q, c = line.split("\t")
+                key = (workload, label)
+                if key not in best:
+                    order.append(key)
+                    best[key] = [int(secs), math.inf, math.inf]
+                best[key][1] = min(best[key][1], float(q))
+                best[key][2] = min(best[key][2], float(c))
+    print(f"{'fully active workload':>44} {'build':>8} {'simulated s':>12} {'quellmar ns/s':>14} {'chain ns/s':>11} "
+          f"{'ratio':>6}")
+    for workload, label in sorted(order, key=lambda k: [w for w, _ in order].index(k[0])):
+        secs, q, c = best[(workload, label)]
+        print(f"{workload:>44} {label:>8} {secs:>12,} {q:>14.1f} {c:>11.1f} {q / c:>5.2f}x")
+    print(f"(best of {rounds} rounds x 5 runs per build; chain: the arithmetic of one simulated second alone, "
+          "fixed curve segments, cc -O2 -ffp-contract=off)")
+
+
+if __name__ == "__main__" and "--builds" in sys.argv[1:]:
+    builds_main(sys.argv[1:])
+    sys.exit(0)
+
+import quellmar  # noqa: E402
 
 ru = quellmar.reservoir.reservoir_utils
 run = quellmar.reservoir.run_level_pool_routing
@@ -128,6 +175,60 @@ def flashy_workload():
     return CTS(inflow, timedelta(minutes=15), "discharge"), 22.0, ru.ElevationStorage(elev, stor), outlets
 
 
+def scheduled_workload():
+    """The all-kinds workload made harder: a 15-minute release schedule whose
+    cap binds about a third of the time (so a block of 2,048 seconds spans
+    two to four schedule intervals), a gate whose cap binds about a quarter
+    of the recorded steps, and a 41-point spillway of half-foot segments,
+    always above its crest, whose segment the pool changes over a hundred
+    times.  A 21-point storage curve, 241 hourly values."""
+    elev = [5.0 * i for i in range(21)]
+    stor = [1.0e6 * e ** 1.5 for e in elev]
+    spill_e = [30.0 + 0.5 * i for i in range(41)]
+    spill_q = [30.0 * (e - 30.0) ** 1.5 for e in spill_e]
+    gate_e = [10.0 * i for i in range(11)]
+    gate_q = [20.0 * e for e in gate_e]
+    n = 241
+    inflow = [1500.0 + 3000.0 * math.exp(-(((h % 60) - 20) / 6.0) ** 2) for h in range(n)]
+    release = [35.0 + 10.0 * math.sin(k / 5.0) for k in range(4 * n + 8)]
+    outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 10.0, 860.0),
+                             (release, timedelta(minutes=15), 6.0, 40.0), (15.0, 4.0))
+    return CTS(inflow, timedelta(hours=1), "discharge"), 40.0, ru.ElevationStorage(elev, stor), outlets
+
+
+def narrow_workload():
+    """A flashy 15-minute storm over a 101-point storage curve whose segments
+    are 0.05 ft wide where the pool moves (3 to 8 ft): the pool crosses a
+    storage segment boundary at least 730 times in the four days (once every
+    few hundred seconds; counted between recorded steps, so fewer than it
+    does), a spillway segment 185 times, the gate's cap binding about a
+    quarter of the recorded steps.  All four outlets release throughout."""
+    elev = [0.0] + [3.0 + 0.05 * i for i in range(100)]
+    stor = [1.2e6 * e ** 1.6 for e in elev]
+    spill_e = [1.0 + 0.2 * i for i in range(41)]
+    spill_q = [60.0 * (e - 1.0) ** 1.5 for e in spill_e]
+    gate_e = [0.4 * i for i in range(26)]
+    gate_q = [30.0 * e for e in gate_e]
+    n = 4 * 96 + 1
+    inflow = []
+    for k in range(n):
+        h = (k % 96) / 4.0
+        inflow.append(250.0 + 4000.0 * math.exp(-((h - 6.0) / 1.2) ** 2) + 1500.0 * math.exp(-((h - 10.0) / 0.8) ** 2))
+    release = [20.0 + 10.0 * math.sin(k / 3.0) for k in range(n // 4 + 2)]
+    outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 1.0, 200.0),
+                             (release, timedelta(hours=1), 0.5, 25.0), (5.0, 0.25))
+    return CTS(inflow, timedelta(minutes=15), "discharge"), 4.0, ru.ElevationStorage(elev, stor), outlets
+
+
+# The fully active workloads, each timed against the chain on its own segments.
+ACTIVE_WORKLOADS = (
+    ("all four kinds active, caps binding", active_workload),
+    ("flashy 15-minute storm, 101-point curve", flashy_workload),
+    ("all four, 15-min schedule, 0.5-ft spillway", scheduled_workload),
+    ("flashy storm, 0.05-ft storage segments", narrow_workload),
+)
+
+
 CHAIN_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "level_pool_chain.c")
 _CHAIN = []
 
@@ -201,8 +302,7 @@ def chain_comparison(repeat=15):
     `repeat` runs each, timed alternately so that load elsewhere on the
     machine hits both alike."""
     rows = []
-    for label, make in (("all four kinds active, caps binding", active_workload),
-                        ("flashy 15-minute storm, 101-point curve", flashy_workload)):
+    for label, make in ACTIVE_WORKLOADS:
         w = make()
         q_fn, q_secs = quellmar_run(w)
         c_fn, c_secs = chain_run(w)
@@ -243,6 +343,10 @@ def peak_memory(n):
 
 
 def main():
+    if sys.argv[1:] == ["--chain-child"]:
+        for label, secs, q, c in chain_comparison(5):
+            print(f"{label}\t{secs}\t{q}\t{c}")
+        return
     print("level pool routing, 1 s step")
     print()
     print_chain_comparison()

@@ -47,7 +47,11 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
         double fraction;
         double c;
         double d;
-        double* stage;
+        // d * (each stage's outflow at the end of the last step): the product
+        // of the recurrence is formed when its stage's outflow is, so that
+        // a step's recurrence is one product and one sum on what came
+        // before it (the same product of the same two values, a step early).
+        double* scaled_stage;
         std::size_t stages;
         double* out;
     };
@@ -64,8 +68,8 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
         }
         const double c = dt / (half_dt + k_per_res);
         const double d = 1.0 - c;
-        // Every stage of the chain starts at initial_q.
-        states.push_back(filled(static_cast<std::size_t>(layer.num_reservoir), layer.initial_q));
+        // Every stage of the chain starts at initial_q (held as d * initial_q).
+        states.push_back(filled(static_cast<std::size_t>(layer.num_reservoir), d * layer.initial_q));
 
         ContinuousTimeSeries flow = discharge_series(filled(n, 0.0), rainfall.time_step);
         chains.push_back({layer.gw_fraction, c, d, states.back().data(), states.back().size(), flow.data.data()});
@@ -91,9 +95,10 @@ Expected<BaseflowResult> linear_reservoir_baseflow(double basin_area, const Incr
             double sum = 0.0;
             for (Chain& chain : chains) {
                 double q = area_factor * per_hour(chain.fraction * r);
+                // Each stage: q = c * q + d * (its outflow a step ago).
                 for (std::size_t j = 0; j < chain.stages; ++j) {
-                    q = chain.c * q + chain.d * chain.stage[j];
-                    chain.stage[j] = q;
+                    q = chain.c * q + chain.scaled_stage[j];
+                    chain.scaled_stage[j] = chain.d * q;
                 }
                 chain.out[i] = q;
                 sum = q + sum;

@@ -10,14 +10,32 @@
 
 namespace quellmar {
 
+// A NaN operand is the rare case: marked so, it stays a branch that is
+// never taken, and the choice itself a single minimum or maximum, where
+// a compiler would otherwise turn both tests into masks computed on every
+// call (a loop-carried minimum then waits for all of them).
 inline double nan_min(double a, double b) {
-    if (a != a) return b;
+    if (a != a) [[unlikely]] return b;
     return b < a ? b : a;
 }
 
 inline double nan_max(double a, double b) {
-    if (a != a) return b;
+    if (a != a) [[unlikely]] return b;
     return b > a ? b : a;
+}
+
+// nan_min and nan_max for a caller whose first operand is nearly always the
+// answer (a deficit below its maximum, a gap above 0): the same results,
+// with that case first as a branch expected taken, so that a loop-carried
+// value passes it without waiting for a minimum or a mask.
+inline double nan_min_mostly_first(double a, double b) {
+    if (a <= b) [[likely]] return a;  // neither is NaN, and b < a is false
+    return nan_min(a, b);
+}
+
+inline double nan_max_mostly_first(double a, double b) {
+    if (a >= b) [[likely]] return a;  // neither is NaN, and b > a is false
+    return nan_max(a, b);
 }
 
 }  // namespace quellmar

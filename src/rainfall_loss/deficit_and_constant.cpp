@@ -1,11 +1,7 @@
 #include "rainfall_loss/deficit_and_constant.hpp"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "core/allocation.hpp"
 #include "core/nan_minmax.hpp"
@@ -14,21 +10,6 @@
 namespace quellmar {
 
 namespace {
-
-// (mask ? a : b) without a branch: the choice follows the rain, which no
-// predictor can guess.  `mask` is all ones or all zeros; the chosen value's
-// bits are returned unchanged.
-#if defined(__SSE2__)
-inline __m128d wet_mask(double r) { return _mm_cmpgt_sd(_mm_set_sd(r), _mm_setzero_pd()); }
-inline double pick(__m128d mask, double a, double b) {
-    return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(mask, _mm_set_sd(a)), _mm_andnot_pd(mask, _mm_set_sd(b))));
-}
-#else
-inline std::uint64_t wet_mask(double r) { return std::uint64_t{0} - static_cast<std::uint64_t>(r > 0.0); }
-inline double pick(std::uint64_t mask, double a, double b) {
-    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
-}
-#endif
 
 // A series of n values, written in place by the loop.
 IncrementalTimeSeries rainfall_series(std::size_t n, std::int32_t time_step) {
@@ -40,6 +21,63 @@ IncrementalTimeSeries rainfall_series(std::size_t n, std::int32_t time_step) {
 }
 
 }  // namespace
+
+// The loop of the model, in a namespace of its own (not the anonymous one:
+// a file-local function called once is inlined into its caller, whose own
+// values, kept across the allocations of the outputs, GCC then keeps in
+// memory, the deficit with them, a store and a load on every step's chain).
+namespace loss_steps {
+
+// The model's constants for a run.
+struct Parameters {
+    double recovery;       // share of the gap to max_deficit closed per step
+    double max_deficit;
+    double loss_per_step;  // the constant loss of one step
+};
+
+// Every step of a run from `deficit`, in place in the three outputs; returns
+// the non-finite bits of the rainfall seen (0: none).  The state and the
+// constants are its parameters: they start here, in registers.
+std::uint64_t run_steps(const double* rain, std::size_t n, double deficit, const Parameters p, double* excess_out,
+                        double* loss_out, double* deficit_out) {
+    const double recovery = p.recovery;
+    const double max_deficit = p.max_deficit;
+    const double loss_per_step = p.loss_per_step;
+    std::uint64_t gaps = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = rain[i];
+        gaps |= non_finite_bit(r);
+        // Drying runs on every step, wet or dry, before any loss; it also
+        // caps an initial deficit above the maximum, and a NaN deficit
+        // becomes max_deficit here.  After the first step the deficit is at
+        // most max_deficit, so the gap is rarely below 0 and the sum rarely
+        // above the maximum.
+        deficit = nan_min_mostly_first(deficit + recovery * nan_max_mostly_first(max_deficit - deficit, 0.0),
+                                       max_deficit);
+        // The constant loss comes first, then the deficit is filled.  Whether
+        // it rains depends on the rainfall alone, which is read long before
+        // the deficit's chain of the step reaches the choice: as a branch
+        // (the hint keeps it one), a wrongly guessed step is known early and
+        // costs little, where masks computed on every step would lengthen
+        // the chain itself.
+        const double constant = nan_min(r, loss_per_step);
+        const double remaining = r - constant;
+        const double fill = nan_min(remaining, deficit);
+        double excess = 0.0;
+        double loss = 0.0;
+        if (r > 0.0) [[likely]] {  // false for a NaN as well
+            deficit = deficit - fill;
+            excess = remaining - fill;
+            loss = constant + fill;
+        }
+        excess_out[i] = excess;
+        loss_out[i] = loss;
+        deficit_out[i] = deficit;
+    }
+    return gaps;
+}
+
+}  // namespace loss_steps
 
 Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries& rainfall, double initial_deficit,
                                                      double max_deficit, double constant_loss_per_hr,
@@ -66,27 +104,9 @@ Expected<DeficitConstantResult> deficit_and_constant(const IncrementalTimeSeries
     // A gap in the rainfall would read as a dry step (NaN is not > 0), an
     // infinite depth as a plausible one: both are refused once the loop has
     // seen every value (collected beside it, not in a pass of its own).
-    std::uint64_t gaps = 0;
-    double deficit = initial_deficit;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double r = rain[i];
-        gaps |= non_finite_bit(r);
-        // Drying runs on every step, wet or dry, before any loss; it also
-        // caps an initial deficit above the maximum, and a NaN deficit
-        // becomes max_deficit here.
-        deficit = nan_min(deficit + recovery * nan_max(max_deficit - deficit, 0.0), max_deficit);
-        // The constant loss comes first, then the deficit is filled.  Both
-        // outcomes are computed and the step's rain picks one: no branch on
-        // whether it rains.
-        const double constant = nan_min(r, loss_per_step);
-        const double remaining = r - constant;
-        const double fill = nan_min(remaining, deficit);
-        const auto wet = wet_mask(r);  // r > 0: false for a NaN as well
-        deficit = pick(wet, deficit - fill, deficit);
-        excess_out[i] = pick(wet, remaining - fill, 0.0);
-        loss_out[i] = pick(wet, constant + fill, 0.0);
-        deficit_out[i] = deficit;
-    }
+    const std::uint64_t gaps =
+        loss_steps::run_steps(rain, n, initial_deficit, loss_steps::Parameters{recovery, max_deficit, loss_per_step},
+                              excess_out, loss_out, deficit_out);
     if (gaps != 0) {
         const std::size_t bad = first_non_finite(rainfall.data);
         return non_finite_value("rainfall", rainfall.data[bad], bad);

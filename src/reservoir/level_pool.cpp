@@ -39,7 +39,11 @@ inline double mass_balance(double storage, double inflow_volume, double outflow)
     const double b = storage + inflow_volume;
     const double c = outflow * kStepSeconds;
     const double s = b - c;
-    return s > 0.0 ? s : 0.0;
+    // An emptied pool is the rare case: as a predicted branch, the floor
+    // adds nothing to the chain from one second to the next (a maximum
+    // instruction would add its latency to every second).
+    if (s > 0.0) [[likely]] return s;
+    return 0.0;
 }
 
 // A discharge that would enter the mass balance as NaN or an infinity (a
@@ -86,10 +90,12 @@ public:
         double sum = 0.0;
         for (const Outlet& o : outlets_) {
             double q = 0.0;
-            if (!o.rule.try_discharge(second, q)) return false;
+            if (!o.rule.visit([&](const auto& rule) { return rule.try_discharge(second, q); })) [[unlikely]] {
+                return false;
+            }
             sum = sum + q;
         }
-        if (!std::isfinite(sum)) return false;
+        if (!std::isfinite(sum)) [[unlikely]] return false;
         total = sum;
         return true;
     }
@@ -206,7 +212,7 @@ public:
         // it on the chain from one second to the next.
         PoolState pool = pool_;
         for (std::size_t i = 0; i < plain; ++i) {
-            if (try_second(pool, i, pool)) continue;
+            if (try_second(pool, i, pool)) [[likely]] continue;
             pool_ = pool;
             Status s = general_second(first, i, false);
             if (!s) return s;
@@ -239,7 +245,7 @@ private:
         if (!outflow_.try_total(pool.elevation, i, q)) return false;
         const double storage = mass_balance(pool.storage, inflow_volume_[i], q);
         double elevation = 0.0;
-        if (!elevations_.try_elevation(storage, elevation)) return false;
+        if (!elevations_.try_elevation(storage, elevation)) [[unlikely]] return false;
         next = PoolState{storage, elevation};
         return true;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/format.hpp"
+#include "core/nan_minmax.hpp"
 #include "utils/general.hpp"
 #include "utils/time_series.hpp"
 #include "check.hpp"
@@ -103,6 +104,20 @@ int main() {
         CHECK(r.data.size() == 9 && r.time_step == 1200 && r.kind == "rainfall");
         CHECK(same(r.data[6], (1200.0 / 3600.0) * 0.3));
         CHECK(s.disaggregate(3600).value().data == s.data);
+    }
+
+    // The usual-case-first minimum and maximum answer as nan_min and
+    // nan_max do, bit for bit: NaN operands, signed zeros and ties included.
+    {
+        const double v[] = {nan, -nan, -inf, -1.5, -0.0, 0.0, 5e-324, 1.0, inf};
+        for (double a : v) {
+            for (double b : v) {
+                CHECK(same(nan_min_mostly_first(a, b), nan_min(a, b)));
+                CHECK(same(nan_max_mostly_first(a, b), nan_max(a, b)));
+            }
+        }
+        CHECK(same(nan_min(nan, 2.0), 2.0) && same(nan_min(2.0, nan), 2.0) && same(nan_min(-0.0, 0.0), -0.0));
+        CHECK(same(nan_max(nan, 2.0), 2.0) && same(nan_max(0.0, -0.0), 0.0));
     }
 
     // Number formatting.

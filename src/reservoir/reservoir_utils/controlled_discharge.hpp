@@ -49,6 +49,10 @@ struct ControlledDischargeInfo {
             }
             double rated = 0.0;
             if (!rated_.try_discharge(elevation, rated)) return false;
+            // A NaN from the curve is left to `discharge`: past this test the
+            // cap's own NaN test is known false, and the cap is a single
+            // minimum on the chain of the second rather than a select.
+            if (rated != rated) [[unlikely]] return false;
             q = capped(rated);
             return true;
         }
@@ -62,7 +66,10 @@ struct ControlledDischargeInfo {
         }
 
     private:
-        double capped(double rated) const { return nan_min(rated, cap_); }
+        // The cap binds for stretches of a run at most (the elevation moves
+        // little from one second to the next): the uncapped case first, as a
+        // branch, keeps a minimum off the chain of every second.
+        double capped(double rated) const { return nan_min_mostly_first(rated, cap_); }
 
         Gates gates_;
         double cap_;

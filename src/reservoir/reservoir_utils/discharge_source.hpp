@@ -78,18 +78,26 @@ struct TimeIndependent {
 // The gate rule of the constant, specified and controlled outlets: closed
 // strictly below the lower or strictly above the upper gate (an outlet
 // releases at exactly a gate's elevation); a NaN elevation closes neither.
-// An absent gate is held as an infinite one, which no elevation passes.
+// An absent gate is held as an infinite one, which no elevation passes; a
+// gate that no elevation can pass (infinite, or NaN) is not compared at all:
+// the comparison would be false for every elevation.
 class Gates {
 public:
     Gates(const std::optional<double>& minimum_elevation, const std::optional<double>& maximum_elevation)
         : lower_(minimum_elevation ? *minimum_elevation : -std::numeric_limits<double>::infinity()),
-          upper_(maximum_elevation ? *maximum_elevation : std::numeric_limits<double>::infinity()) {}
+          upper_(maximum_elevation ? *maximum_elevation : std::numeric_limits<double>::infinity()),
+          has_lower_(lower_ > -std::numeric_limits<double>::infinity()),
+          has_upper_(upper_ < std::numeric_limits<double>::infinity()) {}
 
-    bool closed(double elevation) const { return elevation < lower_ || elevation > upper_; }
+    bool closed(double elevation) const {
+        return (has_lower_ && elevation < lower_) || (has_upper_ && elevation > upper_);
+    }
 
 private:
     double lower_;
     double upper_;
+    bool has_lower_;  // false when elevation < lower_ holds for no elevation
+    bool has_upper_;  // likewise for elevation > upper_
 };
 
 // The discharge of a rating-curve outlet at an elevation: a ValueError above
@@ -101,15 +109,18 @@ class RatedDischarge {
 public:
     explicit RatedDischarge(const ElevationDischarge& curve);
 
-    // Settles an elevation below the curve or inside the remembered segment.
+    // Settles an elevation strictly inside the remembered segment (tested
+    // first: the common case of a run) or below the curve.
     bool try_discharge(double elevation, double& q) const {
+        if (cursor_.holds_inside(elevation)) [[likely]] {
+            q = cursor_.value_inside_segment(elevation);
+            return true;
+        }
         if (elevation < first_) {
             q = 0.0;
             return true;
         }
-        if (!cursor_.holds(elevation)) return false;
-        q = cursor_.value_in_segment(elevation);
-        return true;
+        return false;
     }
 
     Expected<double> discharge(double elevation) {

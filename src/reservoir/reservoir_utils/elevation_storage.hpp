@@ -34,10 +34,10 @@ public:
     public:
         explicit ElevationCursor(const ElevationStorage& curve) : cursor_(curve.storage_, curve.elevation_) {}
 
-        // Settles a storage inside the remembered segment.
+        // Settles a storage strictly inside the remembered segment.
         bool try_elevation(double storage, double& elevation) const {
-            if (!cursor_.holds(storage)) return false;
-            elevation = cursor_.value_in_segment(storage);
+            if (!cursor_.holds_inside(storage)) return false;
+            elevation = cursor_.value_inside_segment(storage);
             return true;
         }
 

@@ -1,5 +1,7 @@
 #include "reservoir/reservoir_utils/specified_discharge.hpp"
 
+#include <algorithm>
+
 #include "core/format.hpp"
 
 namespace quellmar {
@@ -12,11 +14,26 @@ SpecifiedDischargeInfo::Evaluator::Evaluator(const SpecifiedDischargeInfo& outle
       limit_(static_cast<double>(limit_int_)) {}
 
 void SpecifiedDischargeInfo::Evaluator::prepare(std::int64_t first, std::size_t count) {
+    // The seconds from `first` on within the schedule.  Between 0 and 2^53
+    // every second is exact as a double, as is the limit (a whole number of
+    // seconds), so they are the seconds up to limit_int_; elsewhere each
+    // second is asked in turn.
+    constexpr std::int64_t exact = std::int64_t{1} << 53;
     std::size_t within = 0;
-    while (within < count && within_schedule(static_cast<double>(first + static_cast<std::int64_t>(within)))) ++within;
+    if (first >= 0 && limit_int_ < exact && first <= exact - static_cast<std::int64_t>(count)) {
+        if (first <= limit_int_) within = std::min(count, static_cast<std::size_t>(limit_int_ - first) + 1);
+    } else {
+        while (within < count && within_schedule(static_cast<double>(first + static_cast<std::int64_t>(within)))) {
+            ++within;
+        }
+    }
     releases_.resize(within);
-    series_->sample_seconds(first, within, releases_.data());
-    for (double& release : releases_) release = capped(release);
+    double* releases = releases_.data();
+    series_->sample_seconds(first, within, releases);
+    if (cap_) {
+        const double cap = *cap_;
+        for (std::size_t i = 0; i < within; ++i) releases[i] = nan_min(releases[i], cap);
+    }
 }
 
 Expected<double> SpecifiedDischargeInfo::Evaluator::discharge(const Second& second) const {

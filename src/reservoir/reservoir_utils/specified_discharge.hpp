@@ -36,7 +36,7 @@ struct SpecifiedDischargeInfo {
                 q = 0.0;
                 return true;
             }
-            if (second.ahead >= releases_.size()) return false;
+            if (second.ahead >= releases_.size()) [[unlikely]] return false;
             q = releases_[second.ahead];
             return true;
         }
