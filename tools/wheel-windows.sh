@@ -276,7 +276,10 @@ build_one() {
     else
         implib=$build/implib/lib${dll%.dll}.a
         mkdir -p "$build/implib"
-        [ -e "$implib" ] || : >"$implib.placeholder"
+        if [ ! -e "$implib" ]; then  # for the configure step: no names yet
+            printf 'LIBRARY %s\nEXPORTS\n' "$dll" >"$build/implib/${dll%.dll}.def"
+            x86_64-w64-mingw32-dlltool -d "$build/implib/${dll%.dll}.def" -D "$dll" -l "$implib"
+        fi
     fi
     log "building $tag against the headers of CPython $(head -n1 "$include/SOURCE")"
     env QUELLMAR_ZIG="$zig" QUELLMAR_ZIG_TARGET=x86_64-windows-gnu \
@@ -299,7 +302,6 @@ build_one() {
                 | sed -n 's/^ *U __imp_\(_\{0,1\}Py[A-Za-z0-9_]*\)$/\1/p' | sort -u
         } >"$build/implib/${dll%.dll}.def"
         x86_64-w64-mingw32-dlltool -d "$build/implib/${dll%.dll}.def" -D "$dll" -l "$implib"
-        rm -f "$implib.placeholder"
     fi
     env QUELLMAR_ZIG="$zig" QUELLMAR_ZIG_TARGET=x86_64-windows-gnu "${ninja[@]}" -j "$JOBS" >>"$build/build.log" 2>&1 \
         || { grep -B2 -A8 -E 'error' "$build/build.log" | head -n 60 >&2; die "$tag: build failed"; }
@@ -359,6 +361,13 @@ undefined = subprocess.run(["llvm-nm-16", "-u", *objects], check=True, capture_o
 calls = sorted({l.split()[-1] for l in undefined.splitlines()
                 if re.fullmatch(r"U (__imp_)?(exp|log|pow)[fl]?", l.strip())})
 assert not calls, f"the objects call the platform's maths: {calls}"
+# a free-threaded module counts references the free-threaded way (its
+# Py_DECREF calls these), a GIL one does not: Py_GIL_DISABLED reached the code
+ft = {"_Py_DecRefShared", "_Py_MergeZeroLocalRefcount"}
+if dll.endswith("t.dll"):
+    assert ft <= set(python), f"a free-threaded module without {sorted(ft - set(python))}"
+else:
+    assert not ft & set(python), f"a GIL module with {sorted(ft & set(python))}"
 crt = sorted(d for d in dlls if d.startswith("api-ms-win-crt-"))
 print(f"checked {pathlib.Path(module).name}: exports the seven entry points; imports "
       f"{len(python)} names of {dll} (all public API), KERNEL32.dll ({len(imports.get('KERNEL32.dll', []))}), "
