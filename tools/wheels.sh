@@ -29,8 +29,10 @@
 #       new/delete and the linker's header symbols are exported too: the
 #       check lists them), Python's own symbols left to the loader.
 #       A check only: no macOS wheel is shipped from here.
-#   tools/wheels.sh windows            the win_amd64 wheel, built and tested
-#       under Wine by tools/wheel-windows.sh.
+#   tools/wheels.sh windows [build|test] [MINOR...]   the win_amd64 wheels
+#       (default: all seven), built by Zig against the UCRT and checked, and
+#       those of 3.11, 3.12 and 3.13 tested under Wine with each version's
+#       embeddable interpreter: tools/wheel-windows.sh, into $OUT/.
 #   tools/wheels.sh all                all of the above (tests on 3.13).
 #
 # Interpreters: 3.11-3.13 from the machine (pyenv or PATH), 3.14, 3.14t, 3.15
@@ -399,9 +401,9 @@ EOF
 }
 
 cmd_windows() {
-    [ -x "$ROOT/tools/wheel-windows.sh" ] || [ -f "$ROOT/tools/wheel-windows.sh" ] \
-        || die "tools/wheel-windows.sh is missing"
-    bash "$ROOT/tools/wheel-windows.sh" "$OUT"
+    [ $# -gt 0 ] || set -- all
+    case $1 in build | test) [ $# -gt 1 ] || set -- "$1" all ;; esac
+    QUELLMAR_WINDOWS_OUT="$OUT" QUELLMAR_WHEELS_CACHE="$CACHE" bash "$ROOT/tools/wheel-windows.sh" "$@"
 }
 
 case ${1:-} in
@@ -410,7 +412,7 @@ case ${1:-} in
     test-x86_64) shift; [ $# -ge 1 ] || die "test-x86_64 MINOR [PYTEST ARGS...]"; cmd_test_x86_64 "$@" ;;
     test-aarch64) shift; cmd_test_aarch64 "$@" ;;
     macos) cmd_macos ;;
-    windows) cmd_windows ;;
+    windows) shift; cmd_windows "$@" ;;
     all)
         cmd_prepare
         cmd_build
