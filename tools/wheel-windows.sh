@@ -325,15 +325,16 @@ build_one() {
 check_module() {  # MINOR MODULE INCLUDE BUILD: the static checks
     local minor=$1 module=$2 include=$3 build=$4 dll
     dll=$(dll_of "$minor")
-    python3 - "$module" "$include" "$dll" "$build" "$ROOT/src/CMakeLists.txt" <<'EOF'
+    python3 - "$module" "$include" "$dll" "$build" "$ROOT/src/binding/submodules.hpp" <<'EOF'
 import pathlib, re, subprocess, sys
-module, include, dll, build, cmakelists = sys.argv[1:6]
+module, include, dll, build, table = sys.argv[1:6]
 dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", module], check=True,
                       capture_output=True, text=True).stdout
-# the entry points named in src/CMakeLists.txt
-text = pathlib.Path(cmakelists).read_text()
-want = set(re.search(r"set\(QUELLMAR_ENTRY_POINTS\s+([^)]*)\)", text).group(1).split())
-assert len(want) == 7, want
+# PyInit_quellmar and one entry point per standalone module of the table of
+# submodules (src/binding/submodules.hpp)
+want = {"PyInit_quellmar"} | {f"PyInit_{name}" for name in re.findall(
+    r"QUELLMAR_SUBMODULE\(X, \w+, (\w+), 1\)", pathlib.Path(table).read_text())}
+assert len(want) > 1, want
 exported = set(re.findall(r"^\s*\[\s*\d+\]\s+(\S+)$", dump.split("[Ordinal/Name Pointer] Table")[1].split("\n\n")[0], re.M))
 assert exported == want, f"exports {sorted(exported)}, expected {sorted(want)}"
 # imports, DLL by DLL
@@ -379,7 +380,7 @@ if dll.endswith("t.dll"):
 else:
     assert not ft & set(python), f"a GIL module with {sorted(ft & set(python))}"
 crt = sorted(d for d in dlls if d.startswith("api-ms-win-crt-"))
-print(f"checked {pathlib.Path(module).name}: exports the seven entry points; imports "
+print(f"checked {pathlib.Path(module).name}: exports exactly the entry points; imports "
       f"{len(python)} names of {dll} (all public API), KERNEL32.dll ({len(imports.get('KERNEL32.dll', []))}), "
       f"{' '.join(crt)}; no exp, log or pow of the platform")
 EOF

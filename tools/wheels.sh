@@ -334,9 +334,9 @@ cmd_macos() {
             status=1
         fi
         module=$(ls "$dir"/src/quellmar*.so)
-        "$(machine_python 3.11)" - "$module" "$arch" <<'EOF' || status=1
-import struct, subprocess, sys
-path, arch = sys.argv[1], sys.argv[2]
+        "$(machine_python 3.11)" - "$module" "$arch" "$ROOT/src/binding/submodules.hpp" <<'EOF' || status=1
+import pathlib, re, struct, subprocess, sys
+path, arch, table = sys.argv[1], sys.argv[2], sys.argv[3]
 head = open(path, "rb").read(32)
 magic, cputype, _, filetype = struct.unpack("<IiiI", head[:16])
 assert magic == 0xFEEDFACF, f"{path}: not a 64-bit Mach-O file ({magic:#x})"
@@ -346,8 +346,10 @@ assert filetype in (6, 8), f"{path}: Mach-O file type {filetype}, not a dylib or
 def nm(*flags):
     out = subprocess.run(["llvm-nm-16", *flags, path], check=True, capture_output=True, text=True).stdout
     return [line.split()[-1] for line in out.splitlines() if line.strip()]
-ENTRY_POINTS = {"_PyInit_quellmar", "_PyInit_init_reach", "_PyInit_init_transform", "_PyInit_init_loss",
-                "_PyInit_init_metrics", "_PyInit_init_reservoir", "_PyInit_init_baseflow"}
+# PyInit_quellmar and one entry point per standalone module of the table of submodules.
+ENTRY_POINTS = {"_PyInit_quellmar"} | {
+    f"_PyInit_{name}" for name in re.findall(r"QUELLMAR_SUBMODULE\(X, \w+, (\w+), 1\)", pathlib.Path(table).read_text())}
+assert len(ENTRY_POINTS) > 1, ENTRY_POINTS
 # Tolerated besides the entry points, and only these: Zig's Mach-O linker
 # ignores -exported_symbols_list (Apple's ld honours it), so two kinds of
 # symbol that are not quellmar's own code stay in the export trie:
@@ -391,7 +393,7 @@ assert not strong, f"operators exported as strong definitions: {strong}"
 undefined = nm("--undefined-only")
 python = [s for s in undefined if s.startswith(("_Py", "__Py"))]
 assert python, "no Python symbols left to the loader"
-print(f"macOS {arch}: Mach-O {'dylib' if filetype == 6 else 'bundle'}, exports the seven entry points "
+print(f"macOS {arch}: Mach-O {'dylib' if filetype == 6 else 'bundle'}, exports exactly the entry points "
       f"{' '.join(sorted(ENTRY_POINTS))}; tolerated: {len(extra & OPERATORS)} weak libc++ operators "
       f"new/delete, {' '.join(sorted(extra & HEADER)) or 'no header symbols'}; "
       f"{len(python)} Python symbols resolved at load")
