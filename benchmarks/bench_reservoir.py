@@ -153,6 +153,18 @@ def active_workload():
     return CTS(inflow, timedelta(hours=1), "discharge"), 40.0, ru.ElevationStorage(elev, stor), outlets
 
 
+def flashy_storms():
+    """Four days of 15-minute inflow with two sharp storms a day, and an hourly
+    release schedule that covers them."""
+    n = 4 * 96 + 1
+    inflow = []
+    for k in range(n):
+        h = (k % 96) / 4.0
+        inflow.append(250.0 + 4000.0 * math.exp(-((h - 6.0) / 1.2) ** 2) + 1500.0 * math.exp(-((h - 10.0) / 0.8) ** 2))
+    release = [20.0 + 10.0 * math.sin(k / 3.0) for k in range(n // 4 + 2)]
+    return inflow, release
+
+
 def flashy_workload():
     """Four days of 15-minute inflow, two sharp storms a day, over a 101-point
     storage curve of one foot per segment: the pool rises and falls some 30 ft
@@ -164,12 +176,7 @@ def flashy_workload():
     spill_q = [15.0 * (e - 8.0) ** 1.5 for e in spill_e]
     gate_e = [4.0 * i for i in range(26)]
     gate_q = [12.0 * e for e in gate_e]
-    n = 4 * 96 + 1
-    inflow = []
-    for k in range(n):
-        h = (k % 96) / 4.0
-        inflow.append(250.0 + 4000.0 * math.exp(-((h - 6.0) / 1.2) ** 2) + 1500.0 * math.exp(-((h - 10.0) / 0.8) ** 2))
-    release = [20.0 + 10.0 * math.sin(k / 3.0) for k in range(n // 4 + 2)]
+    inflow, release = flashy_storms()
     outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 2.0, 330.0),
                              (release, timedelta(hours=1), 1.0, 25.0), (5.0, 0.5))
     return CTS(inflow, timedelta(minutes=15), "discharge"), 22.0, ru.ElevationStorage(elev, stor), outlets
@@ -209,12 +216,7 @@ def narrow_workload():
     spill_q = [60.0 * (e - 1.0) ** 1.5 for e in spill_e]
     gate_e = [0.4 * i for i in range(26)]
     gate_q = [30.0 * e for e in gate_e]
-    n = 4 * 96 + 1
-    inflow = []
-    for k in range(n):
-        h = (k % 96) / 4.0
-        inflow.append(250.0 + 4000.0 * math.exp(-((h - 6.0) / 1.2) ** 2) + 1500.0 * math.exp(-((h - 10.0) / 0.8) ** 2))
-    release = [20.0 + 10.0 * math.sin(k / 3.0) for k in range(n // 4 + 2)]
+    inflow, release = flashy_storms()
     outlets = active_outlets((spill_e, spill_q), (gate_e, gate_q, 1.0, 200.0),
                              (release, timedelta(hours=1), 0.5, 25.0), (5.0, 0.25))
     return CTS(inflow, timedelta(minutes=15), "discharge"), 4.0, ru.ElevationStorage(elev, stor), outlets
