@@ -18,12 +18,9 @@ using LinearReservoirNew = Constructor<"LinearReservoir",
                                        Param<"initial_q", double>,
                                        Param<"num_reservoir", std::uint64_t, Default<std::uint64_t{1}>>>;
 
-PyObject* linear_reservoir_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<LinearReservoir, LinearReservoirNew>(
-        subtype, args, kwargs, [](auto& a) {
-            return unwrap(make_linear_reservoir(arg<"k_duration">(a), arg<"gw_fraction">(a), arg<"initial_q">(a),
-                                                arg<"num_reservoir">(a)));
-        });
+LinearReservoir linear_reservoir_new(LinearReservoirNew::Values& a) {
+    return unwrap(make_linear_reservoir(arg<"k_duration">(a), arg<"gw_fraction">(a), arg<"initial_q">(a),
+                                        arg<"num_reservoir">(a)));
 }
 
 constexpr auto k_duration_of = [](const LinearReservoir& r) { return WholeSeconds{r.k_duration}; };
@@ -90,7 +87,7 @@ constexpr auto kLinearReservoirDoc = LinearReservoirNew::doc(
 
 // Not subclassable: no Py_TPFLAGS_BASETYPE.
 QUELLMAR_CLASS(LinearReservoir, .doc = kLinearReservoirDoc.c_str(), .flags = 0,
-               .tp_new = linear_reservoir_new, .getset = linear_reservoir_getset)
+               .tp_new = constructor<LinearReservoirNew, linear_reservoir_new>, .getset = linear_reservoir_getset)
 
 void init_baseflow(PyObject* module) {
     py::register_function(module, &run_linear_reservoir_def);

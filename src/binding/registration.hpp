@@ -1,6 +1,8 @@
 // Registering functions, classes and submodules in a module.
 #pragma once
 
+#include <type_traits>
+
 #include "binding/args.hpp"
 #include "binding/classes.hpp"
 
@@ -29,6 +31,15 @@ PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 template <class Table, auto Body>
 PyMethodDef function_def(const char* doc) {
     return fastcall_def<Table, function_entry<Table, Body>>(doc);
+}
+
+// The tp_new of the class whose constructor's parameter table is `Table` and
+// whose body `Body`, returning the new value from Table::Values&, builds it:
+// every constructor takes the road of `construct`.
+template <class Table, auto Body>
+PyObject* constructor(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
+    using T = std::remove_cvref_t<std::invoke_result_t<decltype(Body), typename Table::Values&>>;
+    return construct<T, Table>(subtype, args, kwargs, Body);
 }
 
 // The PyMethodDef of the method without parameters `Impl` (a METH_NOARGS

@@ -17,12 +17,10 @@ using SeriesNew = Constructor<Class,
 // The order of checks: data converted, time_step's type checked, kind
 // converted and validated, then time_step converted to whole seconds.
 template <class Series, FixedString Class>
-PyObject* series_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<Series, SeriesNew<Class>>(subtype, args, kwargs, [](auto& a) {
-        unwrap(validate_kind(arg<"kind">(a)));
-        const std::int32_t seconds = unwrap(series_time_step(arg<"time_step">(a)));
-        return Series{std::move(arg<"data">(a)), seconds, std::move(arg<"kind">(a))};
-    });
+Series series_new(typename SeriesNew<Class>::Values& a) {
+    unwrap(validate_kind(arg<"kind">(a)));
+    const std::int32_t seconds = unwrap(series_time_step(arg<"time_step">(a)));
+    return Series{std::move(arg<"data">(a)), seconds, std::move(arg<"kind">(a))};
 }
 
 // The series' attributes have always had an empty docstring (__doc__ is "",
@@ -105,11 +103,11 @@ constexpr auto kIncrementalDoc = SeriesNew<"IncrementalTimeSeries">::doc(
 namespace py {
 
 QUELLMAR_CLASS(ContinuousTimeSeries, .doc = kContinuousDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = series_new<ContinuousTimeSeries, "ContinuousTimeSeries">,
+               .tp_new = constructor<SeriesNew<"ContinuousTimeSeries">, series_new<ContinuousTimeSeries, "ContinuousTimeSeries">>,
                .getset = series_getset<ContinuousTimeSeries>(), .methods = continuous_methods,
                .getbuffer = series_buffer<ContinuousTimeSeries>, .releasebuffer = release_doubles)
 QUELLMAR_CLASS(IncrementalTimeSeries, .doc = kIncrementalDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = series_new<IncrementalTimeSeries, "IncrementalTimeSeries">,
+               .tp_new = constructor<SeriesNew<"IncrementalTimeSeries">, series_new<IncrementalTimeSeries, "IncrementalTimeSeries">>,
                .getset = series_getset<IncrementalTimeSeries>(), .methods = incremental_methods,
                .getbuffer = series_buffer<IncrementalTimeSeries>, .releasebuffer = release_doubles)
 

@@ -19,11 +19,8 @@ using ElevationDischargeNew = Constructor<"ElevationDischarge",
                                           Param<"elevation", std::vector<double>>,
                                           Param<"discharge", std::vector<double>>>;
 
-PyObject* elevation_discharge_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<ElevationDischarge, ElevationDischargeNew>(
-        subtype, args, kwargs, [](auto& a) {
-            return unwrap(ElevationDischarge::create(std::move(arg<"elevation">(a)), std::move(arg<"discharge">(a))));
-        });
+ElevationDischarge elevation_discharge_new(ElevationDischargeNew::Values& a) {
+    return unwrap(ElevationDischarge::create(std::move(arg<"elevation">(a)), std::move(arg<"discharge">(a))));
 }
 
 constexpr auto elevation_of_rating = [](const ElevationDischarge& c) -> const auto& { return c.elevation(); };
@@ -42,11 +39,8 @@ using ElevationStorageNew = Constructor<"ElevationStorage",
                                         Param<"elevation", std::vector<double>>,
                                         Param<"storage", std::vector<double>>>;
 
-PyObject* elevation_storage_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<ElevationStorage, ElevationStorageNew>(
-        subtype, args, kwargs, [](auto& a) {
-            return unwrap(ElevationStorage::create(std::move(arg<"elevation">(a)), std::move(arg<"storage">(a))));
-        });
+ElevationStorage elevation_storage_new(ElevationStorageNew::Values& a) {
+    return unwrap(ElevationStorage::create(std::move(arg<"elevation">(a)), std::move(arg<"storage">(a))));
 }
 
 using GetStorage = Method<"ElevationStorage", "get_storage", Param<"elevation", double>>;
@@ -105,13 +99,10 @@ using ControlledNew = Constructor<"ControlledDischargeInfo",
                                   OptionalDouble<"maximum_elevation">,
                                   OptionalDouble<"maximum_release">>;
 
-PyObject* controlled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<ControlledDischargeInfo, ControlledNew>(
-        subtype, args, kwargs, [](auto& a) {
-            return ControlledDischargeInfo::create(std::move(arg<"elevation_discharge">(a)),
-                                                   arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
-                                                   arg<"maximum_release">(a));
-        });
+ControlledDischargeInfo controlled_new(ControlledNew::Values& a) {
+    return ControlledDischargeInfo::create(std::move(arg<"elevation_discharge">(a)),
+                                           arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
+                                           arg<"maximum_release">(a));
 }
 
 using Controlled = ControlledDischargeInfo;
@@ -127,11 +118,8 @@ using UnControlledNew = Constructor<"UnControlledDischargeInfo",
                                     Param<"elevation_discharge", ElevationDischarge>,
                                     OptionalDouble<"elevation_offset">>;
 
-PyObject* uncontrolled_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<UnControlledDischargeInfo, UnControlledNew>(
-        subtype, args, kwargs, [](auto& a) {
-            return UnControlledDischargeInfo{arg<"elevation_offset">(a), std::move(arg<"elevation_discharge">(a))};
-        });
+UnControlledDischargeInfo uncontrolled_new(UnControlledNew::Values& a) {
+    return UnControlledDischargeInfo{arg<"elevation_offset">(a), std::move(arg<"elevation_discharge">(a))};
 }
 
 using UnControlled = UnControlledDischargeInfo;
@@ -148,12 +136,9 @@ using SpecifiedNew = Constructor<"SpecifiedDischargeInfo",
                                  OptionalDouble<"maximum_elevation">,
                                  OptionalDouble<"maximum_release">>;
 
-PyObject* specified_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<SpecifiedDischargeInfo, SpecifiedNew>(
-        subtype, args, kwargs, [](auto& a) {
-            return SpecifiedDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
-                                          arg<"maximum_release">(a), std::move(arg<"discharge">(a))};
-        });
+SpecifiedDischargeInfo specified_new(SpecifiedNew::Values& a) {
+    return SpecifiedDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a),
+                                  arg<"maximum_release">(a), std::move(arg<"discharge">(a))};
 }
 
 using Specified = SpecifiedDischargeInfo;
@@ -171,11 +156,8 @@ using ConstantNew = Constructor<"ConstantDischargeInfo",
                                 OptionalDouble<"minimum_elevation">,
                                 OptionalDouble<"maximum_elevation">>;
 
-PyObject* constant_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-    return construct<ConstantDischargeInfo, ConstantNew>(
-        subtype, args, kwargs, [](auto& a) {
-            return ConstantDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a), arg<"discharge">(a)};
-        });
+ConstantDischargeInfo constant_new(ConstantNew::Values& a) {
+    return ConstantDischargeInfo{arg<"minimum_elevation">(a), arg<"maximum_elevation">(a), arg<"discharge">(a)};
 }
 
 using Constant = ConstantDischargeInfo;
@@ -259,18 +241,18 @@ constexpr auto kConstantDischargeInfoDoc = ConstantNew::doc(
 namespace py {
 
 QUELLMAR_CLASS(ElevationDischarge, .doc = kElevationDischargeDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = elevation_discharge_new, .getset = elevation_discharge_getset)
+               .tp_new = constructor<ElevationDischargeNew, elevation_discharge_new>, .getset = elevation_discharge_getset)
 QUELLMAR_CLASS(ElevationStorage, .doc = kElevationStorageDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = elevation_storage_new, .getset = elevation_storage_getset,
+               .tp_new = constructor<ElevationStorageNew, elevation_storage_new>, .getset = elevation_storage_getset,
                .methods = elevation_storage_methods)
 QUELLMAR_CLASS(ControlledDischargeInfo, .doc = kControlledDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = controlled_new, .getset = controlled_getset)
+               .tp_new = constructor<ControlledNew, controlled_new>, .getset = controlled_getset)
 QUELLMAR_CLASS(UnControlledDischargeInfo, .doc = kUnControlledDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = uncontrolled_new, .getset = uncontrolled_getset)
+               .tp_new = constructor<UnControlledNew, uncontrolled_new>, .getset = uncontrolled_getset)
 QUELLMAR_CLASS(SpecifiedDischargeInfo, .doc = kSpecifiedDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = specified_new, .getset = specified_getset)
+               .tp_new = constructor<SpecifiedNew, specified_new>, .getset = specified_getset)
 QUELLMAR_CLASS(ConstantDischargeInfo, .doc = kConstantDischargeInfoDoc.c_str(), .flags = Py_TPFLAGS_BASETYPE,
-               .tp_new = constant_new, .getset = constant_getset)
+               .tp_new = constructor<ConstantNew, constant_new>, .getset = constant_getset)
 
 DischargeInfo From<DischargeInfo>::convert(PyObject* obj) {
     return convert_outlet(obj, std::type_identity<DischargeInfo::Outlet>{});
