@@ -76,10 +76,6 @@ public:
         segment_ = TableSegment::of(x_, y_, 0);
     }
 
-    // True when x lies in the remembered segment, where value_in_segment is
-    // the answer.
-    bool holds(double x) const { return segment_.holds(x); }
-    double value_in_segment(double x) const { return segment_.value(x); }
     // True when x lies strictly inside the remembered segment, where
     // value_inside_segment is the answer: one comparison fewer for a run of
     // lookups that settles its common case first and leaves the segment's
@@ -88,7 +84,7 @@ public:
     double value_inside_segment(double x) const { return segment_.value_inside(x); }
 
     std::optional<double> lookup(double x, std::optional<double> left, std::optional<double> right) {
-        if (holds(x)) return value_in_segment(x);
+        if (segment_.holds(x)) return segment_.value(x);
         return search(x, left, right);
     }
 
